@@ -1,0 +1,13 @@
+# DIELMON_SANITIZE=address,undefined or DIELMON_SANITIZE=thread instruments every target.
+if(DIELMON_SANITIZE)
+    string(REPLACE "," ";" _sanitizers "${DIELMON_SANITIZE}")
+    if("thread" IN_LIST _sanitizers AND "address" IN_LIST _sanitizers)
+        message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer")
+    endif()
+    set(_flags "-fsanitize=${DIELMON_SANITIZE}" -fno-omit-frame-pointer -g)
+    if("undefined" IN_LIST _sanitizers)
+        list(APPEND _flags -fno-sanitize-recover=undefined)
+    endif()
+    add_compile_options(${_flags})
+    add_link_options(${_flags})
+endif()

@@ -1,0 +1,315 @@
+#include "core/helpers.h"
+
+#include <array>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+namespace dielmon {
+
+std::string Format(const char* format, ...) {
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0) {
+        va_end(copy);
+        return {};
+    }
+    if (static_cast<std::size_t>(n) < sizeof small) {
+        va_end(copy);
+        return std::string(small, static_cast<std::size_t>(n));
+    }
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), format, copy);
+    va_end(copy);
+    big.resize(static_cast<std::size_t>(n));
+    return big;
+}
+
+std::string NonFiniteText(double value) {
+    if (std::isnan(value)) {
+        return "NAN";
+    }
+    return value < 0 ? "-INF" : "INF";
+}
+
+std::string FormatFixed(int decimals, int width, double value) {
+    decimals = decimals < 0 ? 0 : (decimals > 30 ? 30 : decimals);
+    std::string text;
+    if (!std::isfinite(value)) {
+        text = NonFiniteText(value);
+    } else {
+        // The value to 18 significant digits, then rounded half away from zero at the
+        // requested decimal, on the digit string.
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.17e", std::fabs(value));
+        std::string digits;
+        const char* p = buf;
+        for (; *p != 'e'; ++p) {
+            if (*p >= '0' && *p <= '9') {
+                digits += *p;
+            }
+        }
+        const int exponent = std::atoi(p + 1);
+        const int shift = exponent - 17 + decimals; // value × 10^decimals = digits × 10^shift
+        std::string n;
+        if (shift >= 0) {
+            n = digits + std::string(static_cast<std::size_t>(shift), '0');
+        } else {
+            const int cut = -shift;
+            if (cut <= 18) {
+                n = digits.substr(0, static_cast<std::size_t>(18 - cut));
+                const bool roundUp = digits[static_cast<std::size_t>(18 - cut)] >= '5';
+                if (n.empty()) {
+                    n = "0";
+                }
+                if (roundUp) {
+                    int k = static_cast<int>(n.size()) - 1;
+                    while (k >= 0 && n[static_cast<std::size_t>(k)] == '9') {
+                        n[static_cast<std::size_t>(k)] = '0';
+                        --k;
+                    }
+                    if (k < 0) {
+                        n.insert(n.begin(), '1');
+                    } else {
+                        ++n[static_cast<std::size_t>(k)];
+                    }
+                }
+            } else {
+                n = "0";
+            }
+        }
+        const std::size_t first = n.find_first_not_of('0');
+        n = first == std::string::npos ? "0" : n.substr(first);
+        const bool zero = n == "0";
+        if (n.size() <= static_cast<std::size_t>(decimals)) {
+            n.insert(0, static_cast<std::size_t>(decimals) + 1 - n.size(), '0');
+        }
+        if (decimals > 0) {
+            n.insert(n.size() - static_cast<std::size_t>(decimals), ".");
+        }
+        text = (value < 0 && !zero ? "-" : "") + n;
+    }
+    if (static_cast<int>(text.size()) < width) {
+        text.append(static_cast<std::size_t>(width) - text.size(), ' ');
+    }
+    return text;
+}
+
+std::int64_t TruncScaled(double value, int k) {
+    static const double kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const double m = kPowers[k < 0 ? 0 : (k > 6 ? 6 : k)];
+    const double p = value * m;
+    const double err = std::fma(value, m, -p); // exact remainder of the rounded product
+    double t = std::trunc(p);
+    if (t == p) {
+        if (value > 0 && err < 0) {
+            t -= 1;
+        } else if (value < 0 && err > 0) {
+            t += 1;
+        }
+    }
+    return static_cast<std::int64_t>(t);
+}
+
+namespace {
+
+std::string FormatCut(double value, int k) {
+    if (!std::isfinite(value)) {
+        return NonFiniteText(value);
+    }
+    if (k == 0) {
+        const double t = std::trunc(value);
+        if (std::fabs(t) < 9.0e18) {
+            return Format("%lld", static_cast<long long>(t));
+        }
+        return Format("%.0f", t);
+    }
+    static const double kPowers[] = {1, 10, 100, 1000, 10000};
+    const std::int64_t t = TruncScaled(value, k);
+    return Format("%.*f", k, static_cast<double>(t) / kPowers[k]);
+}
+
+} // namespace
+
+std::string FormatValue3(double value) {
+    const double a = std::fabs(value);
+    const int k = a > 1000 ? 0 : a > 100 ? 1 : a > 10 ? 2 : 3;
+    return FormatCut(value, k);
+}
+
+std::string FormatValue4(double value) {
+    const double a = std::fabs(value);
+    const int k = a > 10000 ? 0 : a > 1000 ? 1 : a > 100 ? 2 : a > 10 ? 3 : 4;
+    return FormatCut(value, k);
+}
+
+std::string PadRight(const std::string& text, int width) {
+    if (static_cast<int>(text.size()) > width) {
+        return text;
+    }
+    std::string padded = text;
+    padded.append(static_cast<std::size_t>(width) + 1 - text.size(), ' ');
+    return padded;
+}
+
+double BytesToFloat(const std::uint8_t* p) {
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return static_cast<double>(f);
+}
+
+void FloatToBytes(float value, std::uint8_t* p) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int k = 0; k < 4; ++k) {
+        p[k] = static_cast<std::uint8_t>(bits >> (8 * k));
+    }
+}
+
+namespace {
+const std::array<const char*, 5> kWiringModes = {"正接线", "反接线", "反接线低压屏蔽", "CVT自激法",
+                                                 "变比"};
+const std::array<const char*, 7> kWeekNames = {"星期一", "星期二", "星期三", "星期四",
+                                               "星期五", "星期六", "星期日"};
+} // namespace
+
+int WiringModeToIndex(const std::string& name) {
+    for (std::size_t k = 0; k < kWiringModes.size(); ++k) {
+        if (name == kWiringModes[k]) {
+            return static_cast<int>(k) + 1;
+        }
+    }
+    return 1;
+}
+
+std::string IndexToWiringMode(int index) {
+    if (index < 1 || index > 5) {
+        return {};
+    }
+    return kWiringModes[static_cast<std::size_t>(index) - 1];
+}
+
+std::string GetWeekName(int isoWeekday) {
+    if (isoWeekday < 1 || isoWeekday > 7) {
+        return {};
+    }
+    return kWeekNames[static_cast<std::size_t>(isoWeekday) - 1];
+}
+
+bool AppendLine(const std::string& line, const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    const std::string bytes = line + "\r\n";
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+std::optional<int> ParseInt(const std::string& text) {
+    std::size_t k = 0;
+    bool negative = false;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
+        negative = text[k] == '-';
+        ++k;
+    }
+    if (k == text.size()) {
+        return std::nullopt;
+    }
+    long long v = 0;
+    for (; k < text.size(); ++k) {
+        if (text[k] < '0' || text[k] > '9') {
+            return std::nullopt;
+        }
+        v = v * 10 + (text[k] - '0');
+        if (v > 2147483648LL) {
+            return std::nullopt;
+        }
+    }
+    v = negative ? -v : v;
+    if (v > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(v);
+}
+
+std::optional<double> ParseDecimal(const std::string& text) {
+    // sign? digits* ("." digits*)? (e sign? digits+)?, at least one mantissa digit
+    std::size_t k = 0;
+    if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
+        ++k;
+    }
+    int mantissaDigits = 0;
+    while (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+        ++k;
+        ++mantissaDigits;
+    }
+    if (k < text.size() && text[k] == '.') {
+        ++k;
+        while (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+            ++k;
+            ++mantissaDigits;
+        }
+    }
+    if (mantissaDigits == 0) {
+        return std::nullopt;
+    }
+    if (k < text.size() && (text[k] == 'e' || text[k] == 'E')) {
+        ++k;
+        if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
+            ++k;
+        }
+        int exponentDigits = 0;
+        while (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+            ++k;
+            ++exponentDigits;
+        }
+        if (exponentDigits == 0) {
+            return std::nullopt;
+        }
+    }
+    if (k != text.size()) {
+        return std::nullopt;
+    }
+    // from_chars reads "." whatever the process locale says.
+    double v = 0;
+    const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+    const auto [end, ec] = std::from_chars(begin, text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    if (!std::isfinite(v) || std::fabs(v) > static_cast<double>(FLT_MAX)) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+} // namespace dielmon

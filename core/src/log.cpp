@@ -1,0 +1,94 @@
+#include "core/log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dielmon {
+
+namespace {
+
+// mkdir -p; true when the folder exists afterwards.
+bool MakeFolders(const std::string& path) {
+    std::string partial;
+    for (std::size_t pos = 0; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            if (!partial.empty()) {
+                if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+                    return false;
+                }
+            }
+        }
+        if (pos < path.size()) {
+            partial += path[pos];
+        }
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+DebugLog::DebugLog(std::string appPath, const Clock& clock)
+    : AppPath_(std::move(appPath)), Clock_(clock) {
+    LogFileName_ = DayFileName(ToLocal(Clock_.Now()));
+}
+
+std::string DebugLog::DayFileName(const LocalTime& t) const {
+    return LogFolder() + "LogFile" + std::to_string(t.day) + ".txt";
+}
+
+std::string DebugLog::LogFileName() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return LogFileName_;
+}
+
+unsigned long DebugLog::FailedWrites() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return FailedWrites_;
+}
+
+void DebugLog::WriteLog(const std::string& text) {
+    std::lock_guard<std::mutex> guard(Lock_);
+    const LocalTime now = ToLocal(Clock_.Now());
+    const std::string folder = LogFolder();
+    if (!MakeFolders(folder)) {
+        ++FailedWrites_;
+        return;
+    }
+    const std::string path = DayFileName(now);
+    if (path != LogFileName_) {
+        // The file of this day number holds a month-old log: start it anew.
+        ::unlink(path.c_str());
+        LogFileName_ = path;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        ++FailedWrites_;
+        return;
+    }
+    const bool ok = WriteAll(fd, LogTimeText(now) + "  " + text + "\r\n");
+    if (::close(fd) != 0 || !ok) {
+        ++FailedWrites_;
+    }
+}
+
+} // namespace dielmon

@@ -1,0 +1,137 @@
+#include "core/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace dielmon;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Collect : FrameSink {
+    std::vector<Bytes> frames;
+    void FrameReady(const std::uint8_t* f, int n) override { frames.emplace_back(f, f + n); }
+};
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+void Feed(Reassembler& r, const Bytes& b, Collect& sink) {
+    r.Feed(b.data(), static_cast<int>(b.size()), sink);
+}
+
+} // namespace
+
+TEST(Frame, ConnectCommandCarriesItsWorkedCheckByte) {
+    const Bytes zeros(17, 0);
+    const Bytes f = BuildFrame(0xA1, zeros);
+    ASSERT_EQ(f.size(), 22u);
+    EXPECT_EQ(f[0], 0x24);
+    EXPECT_EQ(f[1], 0xA1);
+    EXPECT_EQ(f[2], 0x11);
+    EXPECT_EQ(f[20], 0xB2);
+    EXPECT_EQ(f[21], 0x2A);
+    EXPECT_EQ(CalcCheckCode(f.data(), 22), 0xB2);
+}
+
+TEST(Frame, CheckCodeSumsCodeLengthAndPayloadModulo256) {
+    const Bytes f = BuildFrame(0xFF, Bytes{0xFF, 0xFF});
+    EXPECT_EQ(f[5], (0xFF + 0x02 + 0xFF + 0xFF) & 0xFF);
+    const std::uint8_t tiny[3] = {0x24, 0x10, 0x20};
+    EXPECT_EQ(CalcCheckCode(tiny, 3), 0);
+    EXPECT_EQ(CalcCheckCode(tiny, 0), 0);
+    const Bytes empty = BuildFrame(0x3B, Bytes{});
+    EXPECT_EQ(empty, (Bytes{0x24, 0x3B, 0x00, 0x3B, 0x2A}));
+}
+
+TEST(Frame, TraceTextsSpellEveryByteInUpperCaseHex) {
+    const std::uint8_t b[] = {0x24, 0xA1, 0x0F};
+    EXPECT_EQ(SentTraceText(b, 3), "发出：24 A1 0F ");
+    EXPECT_EQ(ReceivedTraceText(b, 2), "收到 24 A1");
+    EXPECT_EQ(HexPairs(b, 3), "24 A1 0F");
+}
+
+TEST(Reassembly, SplitMergedNoisyAndSkippedInput) {
+    const Bytes a = BuildFrame(0x1C, Bytes(17, 0));
+    const Bytes b = BuildFrame(0x2C, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+    const Bytes empty = BuildFrame(0x3B, Bytes{});
+
+    { // split over three chunks: delivered once, in the call with its end marker
+        Reassembler r;
+        Collect c;
+        Feed(r, Bytes(a.begin(), a.begin() + 1), c);
+        Feed(r, Bytes(a.begin() + 1, a.begin() + 2), c);
+        EXPECT_EQ(r.RecvLen(), 2);
+        Feed(r, Bytes(a.begin() + 2, a.end() - 1), c);
+        EXPECT_TRUE(c.frames.empty());
+        Feed(r, Bytes(a.end() - 1, a.end()), c);
+        ASSERT_EQ(c.frames.size(), 1u);
+        EXPECT_EQ(c.frames[0], a);
+        EXPECT_EQ(r.RecvLen(), 0);
+    }
+    { // merged, with noise before and between
+        Reassembler r;
+        Collect c;
+        Feed(r, Cat({Bytes{0x00, 0x11}, a, Bytes{0x55}, b, empty}), c);
+        ASSERT_EQ(c.frames.size(), 3u);
+        EXPECT_EQ(c.frames[0], a);
+        EXPECT_EQ(c.frames[1], b);
+        EXPECT_EQ(c.frames[2], empty);
+        EXPECT_EQ(r.RecvLen(), 0);
+    }
+    { // noise without "$" is dropped entirely
+        Reassembler r;
+        Collect c;
+        Feed(r, Bytes{1, 2, 3, 0x2A}, c);
+        EXPECT_EQ(r.RecvLen(), 0);
+    }
+    { // a "$" whose end marker does not match is skipped; a later frame is still found
+        Reassembler r;
+        Collect c;
+        Bytes bad = {0x24, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00};
+        Feed(r, Cat({bad, b}), c);
+        ASSERT_EQ(c.frames.size(), 1u);
+        EXPECT_EQ(c.frames[0], b);
+        EXPECT_EQ(r.RecvLen(), 0);
+        // without a later frame the bytes from the last skipped "$" stay
+        Feed(r, Cat({Bytes{9, 9}, bad, Bytes{0x24, 0x10, 0x00, 0x01, 0x00, 7}}), c);
+        EXPECT_EQ(r.RecvLen(), 6);
+        EXPECT_EQ(r.RecvBuf()[0], 0x24);
+    }
+    { // a wrong check byte is delivered; the longest frame is delivered whole
+        Reassembler r;
+        Collect c;
+        Bytes wrong = a;
+        wrong[20] ^= 0xFF;
+        const Bytes longest = BuildFrame(0x4C, Bytes(255, 0x24));
+        Feed(r, Cat({wrong, longest}), c);
+        ASSERT_EQ(c.frames.size(), 2u);
+        EXPECT_EQ(c.frames[0], wrong);
+        EXPECT_EQ(c.frames[1].size(), 260u);
+    }
+}
+
+TEST(Reassembly, NeverWritesPastItsBufferAndDropsTheOldestBytes) {
+    Reassembler r;
+    Collect c;
+    // "$" announcing 255 bytes followed by noise without "$": kept while it may still match
+    Bytes chunk(2048, 0x11);
+    chunk[0] = 0x24;
+    chunk[2] = 0x00;
+    Feed(r, chunk, c);
+    EXPECT_EQ(r.RecvLen(), 2048);
+    const Bytes frame = BuildFrame(0x1A, Bytes(22, 0));
+    Feed(r, frame, c);
+    ASSERT_EQ(c.frames.size(), 1u);
+    EXPECT_EQ(c.frames[0], frame);
+    EXPECT_EQ(r.OverflowDropped(), frame.size());
+    EXPECT_EQ(r.RecvLen(), 0);
+}
