@@ -108,20 +108,20 @@ std::string FormatFixed(int decimals, int width, double value) {
     return text;
 }
 
-std::int64_t TruncScaled(double value, int k) {
+double TruncScaled(double value, int k) {
     static const double kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
     const double m = kPowers[k < 0 ? 0 : (k > 6 ? 6 : k)];
     const double p = value * m;
     const double err = std::fma(value, m, -p); // exact remainder of the rounded product
     double t = std::trunc(p);
-    if (t == p) {
+    if (t == p && std::fabs(p) < 9007199254740992.0) { // below 2^53 every integer is exact
         if (value > 0 && err < 0) {
             t -= 1;
         } else if (value < 0 && err > 0) {
             t += 1;
         }
     }
-    return static_cast<std::int64_t>(t);
+    return t + 0.0; // no negative zero
 }
 
 namespace {
@@ -130,16 +130,9 @@ std::string FormatCut(double value, int k) {
     if (!std::isfinite(value)) {
         return NonFiniteText(value);
     }
-    if (k == 0) {
-        const double t = std::trunc(value);
-        if (std::fabs(t) < 9.0e18) {
-            return Format("%lld", static_cast<long long>(t));
-        }
-        return Format("%.0f", t);
-    }
     static const double kPowers[] = {1, 10, 100, 1000, 10000};
-    const std::int64_t t = TruncScaled(value, k);
-    return Format("%.*f", k, static_cast<double>(t) / kPowers[k]);
+    // A whole number prints exactly with "%.0f"; no integer type has to hold it.
+    return Format("%.*f", k, TruncScaled(value, k) / kPowers[k]);
 }
 
 } // namespace

@@ -21,9 +21,9 @@ std::string FormatValue4(double value);
 // The text used for a value that is not a number or is infinite.
 std::string NonFiniteText(double value);
 
-// value × 10^k cut toward zero, computed exactly (no rounding of the product). The value must
-// be finite and the result within ±2^63.
-std::int64_t TruncScaled(double value, int k);
+// value × 10^k (k from 0 to 6) cut toward zero to a whole number. The product is not rounded
+// first, so the result is exact wherever a double can hold it. The value must be finite.
+double TruncScaled(double value, int k);
 
 // A text of at most `width` bytes filled with spaces to width + 1 bytes; longer texts unchanged.
 std::string PadRight(const std::string& text, int width);

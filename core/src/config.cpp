@@ -1,0 +1,328 @@
+#include "core/config.h"
+
+#include "core/helpers.h"
+#include "core/texts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dielmon {
+
+namespace {
+
+const char* const kSection = "Config";
+const char* const kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        char x = a[k];
+        char y = b[k];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One line of an INI file with the line break that ended it.
+struct IniLine {
+    std::string Text;
+    std::string Break;
+};
+
+std::vector<IniLine> SplitLines(const std::string& bytes) {
+    std::vector<IniLine> lines;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back({bytes.substr(start), ""});
+            break;
+        }
+        std::size_t next = end + 1;
+        if (bytes[end] == '\r' && next < bytes.size() && bytes[next] == '\n') {
+            ++next;
+        }
+        lines.push_back({bytes.substr(start, end - start), bytes.substr(end, next - end)});
+        start = next;
+    }
+    return lines;
+}
+
+// The section name of a "[name]" line, or nothing.
+std::optional<std::string> SectionOf(const std::string& line) {
+    const std::string t = Trim(line);
+    if (t.size() >= 2 && t.front() == '[') {
+        const auto close = t.find(']');
+        if (close != std::string::npos) {
+            return Trim(t.substr(1, close - 1));
+        }
+    }
+    return std::nullopt;
+}
+
+// The key of a "key=value" line, or nothing.
+std::optional<std::string> KeyOf(const std::string& line, std::string* value) {
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string key = Trim(line.substr(0, eq));
+    if (key.empty() || key[0] == ';') {
+        return std::nullopt;
+    }
+    if (value != nullptr) {
+        std::string v = Trim(line.substr(eq + 1));
+        if (v.size() >= 2 &&
+            ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\''))) {
+            v = v.substr(1, v.size() - 2);
+        }
+        *value = v;
+    }
+    return key;
+}
+
+std::string WithoutBom(const std::string& bytes) {
+    return bytes.rfind(kUtf8Bom, 0) == 0 ? bytes.substr(3) : bytes;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream all;
+    all << in.rdbuf();
+    bytes = all.str();
+    return !in.bad();
+}
+
+} // namespace
+
+Settings ParseConfig(const std::string& bytes) {
+    Settings s;
+    bool inSection = false;
+    bool seen[6] = {};
+    for (const IniLine& line : SplitLines(WithoutBom(bytes))) {
+        if (const auto section = SectionOf(line.Text)) {
+            inSection = SameName(*section, kSection);
+            continue;
+        }
+        std::string value;
+        const auto key = inSection ? KeyOf(line.Text, &value) : std::nullopt;
+        if (!key) {
+            continue;
+        }
+        // The first occurrence of a key counts, as the profile functions read it.
+        const char* const names[] = {"ComName", "DataNum", "StopNum",
+                                     "Mark",    "Baud",    "HelpFileName"};
+        for (int k = 0; k < 6; ++k) {
+            if (seen[k] || !SameName(*key, names[k])) {
+                continue;
+            }
+            seen[k] = true;
+            const auto number = ParseInt(value);
+            switch (k) {
+            case 0:
+                s.ComName = value;
+                break;
+            case 1:
+                s.DataNum = number.value_or(Settings{}.DataNum);
+                break;
+            case 2:
+                s.StopNum = number.value_or(Settings{}.StopNum);
+                break;
+            case 3:
+                s.Mark = number.value_or(Settings{}.Mark);
+                break;
+            case 4:
+                s.Baud = number.value_or(Settings{}.Baud);
+                break;
+            case 5:
+                s.HelpFileName = value;
+                break;
+            }
+        }
+    }
+    return s;
+}
+
+Settings LoadConfig(const std::string& path) {
+    std::string bytes;
+    if (!ReadFile(path, bytes)) {
+        return Settings{};
+    }
+    return ParseConfig(bytes);
+}
+
+std::string UpdateConfigText(const std::string& existing, const Settings& s) {
+    const bool bom = existing.rfind(kUtf8Bom, 0) == 0;
+    std::vector<IniLine> lines = SplitLines(bom ? existing.substr(3) : existing);
+    const std::pair<const char*, std::string> keys[] = {
+        {"ComName", s.ComName},
+        {"DataNum", std::to_string(s.DataNum)},
+        {"StopNum", std::to_string(s.StopNum)},
+        {"Mark", std::to_string(s.Mark)},
+        {"Baud", std::to_string(s.Baud)},
+    };
+
+    int section = -1;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const auto name = SectionOf(lines[k].Text);
+        if (name && SameName(*name, kSection)) {
+            section = static_cast<int>(k);
+            break;
+        }
+    }
+    if (section < 0) {
+        if (!lines.empty() && lines.back().Break.empty()) {
+            lines.back().Break = "\r\n";
+        }
+        lines.push_back({std::string("[") + kSection + "]", "\r\n"});
+        section = static_cast<int>(lines.size()) - 1;
+    }
+
+    for (const auto& [key, value] : keys) {
+        // The section runs to the next section line; new keys go after its last non-blank line.
+        std::size_t end = static_cast<std::size_t>(section) + 1;
+        std::size_t lastUsed = static_cast<std::size_t>(section);
+        bool replaced = false;
+        for (; end < lines.size() && !SectionOf(lines[end].Text); ++end) {
+            const auto found = KeyOf(lines[end].Text, nullptr);
+            if (!replaced && found && SameName(*found, key)) {
+                lines[end].Text = std::string(key) + "=" + value;
+                replaced = true;
+            }
+            if (!Trim(lines[end].Text).empty()) {
+                lastUsed = end;
+            }
+        }
+        if (!replaced) {
+            if (lines[lastUsed].Break.empty()) {
+                lines[lastUsed].Break = "\r\n";
+            }
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastUsed) + 1,
+                         {std::string(key) + "=" + value, "\r\n"});
+        }
+    }
+
+    std::string out = bom ? kUtf8Bom : "";
+    for (const IniLine& line : lines) {
+        out += line.Text + line.Break;
+    }
+    return out;
+}
+
+std::string SaveConfig(const std::string& path, const Settings& s) {
+    const std::string failure = Format(texts::kUnableToWrite, path.c_str());
+    std::string existing;
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists &&
+        (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0 || !ReadFile(path, existing))) {
+        return failure;
+    }
+    const std::string bytes = UpdateConfigText(existing, s);
+    // A new file is written beside the old one and renamed over it, so that a full disk or a
+    // crash never leaves a half-written settings file.
+    const std::string temp = path + ".new";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return failure;
+    }
+    if (exists) {
+        (void)::fchmod(fd, st.st_mode & 07777);
+    }
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return failure;
+    }
+    return {};
+}
+
+std::string DevicePath(const std::string& comName) {
+    if (comName.find('/') != std::string::npos) {
+        return comName;
+    }
+    if (comName.size() > 3 && SameName(comName.substr(0, 3), "COM")) {
+        const auto n = ParseInt(comName.substr(3));
+        if (n && *n >= 1 && comName[3] != '+' && comName[3] != '-') {
+            return "/dev/ttyS" + std::to_string(*n - 1);
+        }
+    }
+    return "/dev/" + comName;
+}
+
+const std::vector<std::string>& BaudItems() {
+    static const std::vector<std::string> items = {"300",   "600",   "1200",   "2400",  "9600",
+                                                   "28800", "57600", "115200", "230400"};
+    return items;
+}
+
+const std::vector<std::string>& StopBitItems() {
+    static const std::vector<std::string> items = {"1", "1.5", "2"};
+    return items;
+}
+
+const std::vector<std::string>& ParityItems() {
+    static const std::vector<std::string> items = {"None", "Odd", "Even", "Mark", "Space"};
+    return items;
+}
+
+std::variant<Settings, std::string> ValidateSettingsForm(const SettingsForm& form,
+                                                         const Settings& current) {
+    const auto dataNum = ParseInt(form.DataNumText);
+    if (!dataNum) {
+        return Format(texts::kNotValidInteger, form.DataNumText.c_str());
+    }
+    if (form.BaudIndex < 0 || form.BaudIndex >= static_cast<int>(BaudItems().size())) {
+        return Format(texts::kListIndexOutOfBounds, form.BaudIndex);
+    }
+    Settings s = current;
+    s.ComName = form.ComText;
+    s.DataNum = *dataNum;
+    s.StopNum = form.StopIndex;
+    s.Mark = form.MarkIndex;
+    s.Baud = *ParseInt(BaudItems()[static_cast<std::size_t>(form.BaudIndex)]);
+    return s;
+}
+
+} // namespace dielmon

@@ -1,0 +1,111 @@
+#include "core/config.h"
+
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace dielmon;
+using dielmon::test::ReadAll;
+using dielmon::test::TempDir;
+using dielmon::test::WriteAll;
+
+TEST(Config, DefaultsForMissingFilesKeysAndGarbage) {
+    TempDir dir;
+    EXPECT_EQ(LoadConfig(dir.File("Config.ini")), Settings{});
+    EXPECT_EQ(Settings{}.ComName, "COM1");
+    EXPECT_EQ(Settings{}.Baud, 9600);
+    EXPECT_EQ(ParseConfig("[Other]\r\nBaud=19200\r\n"), Settings{});
+    EXPECT_EQ(ParseConfig("\x01\x02garbage\xFF\r\n=\r\n[[\r\n"), Settings{});
+
+    const Settings s =
+        ParseConfig("\xEF\xBB\xBF; comment\r\n[config]\r\n ComName = COM3 \r\n"
+                    "DataNum=seven\r\nstopnum=2\nMark=1\rBaud=19200\r\n"
+                    "Baud=300\r\nHelpFileName=\"/opt/help.pdf\"\r\n[Next]\r\nMark=4\r\n");
+    EXPECT_EQ(s.ComName, "COM3");
+    EXPECT_EQ(s.DataNum, 8); // not an integer: the default
+    EXPECT_EQ(s.StopNum, 2);
+    EXPECT_EQ(s.Mark, 1);
+    EXPECT_EQ(s.Baud, 19200); // the first occurrence counts
+    EXPECT_EQ(s.HelpFileName, "/opt/help.pdf");
+}
+
+TEST(Config, SaveWritesFiveKeysAndKeepsEverythingElse) {
+    TempDir dir;
+    const std::string path = dir.File("Config.ini");
+    Settings s;
+    ASSERT_EQ(SaveConfig(path, s), "");
+    EXPECT_EQ(ReadAll(path),
+              "[Config]\r\nComName=COM1\r\nDataNum=8\r\nStopNum=0\r\nMark=0\r\nBaud=9600\r\n");
+
+    WriteAll(path, "[Other]\r\nx=1\r\n\r\n[Config]\r\nHelpFileName=manual.pdf\r\nBaud=9600\r\n"
+                   "\r\n[Tail]\r\ny=2\r\n");
+    s.ComName = "ttyUSB0";
+    s.Baud = 115200;
+    s.HelpFileName = "ignored.pdf";
+    ASSERT_EQ(SaveConfig(path, s), "");
+    EXPECT_EQ(ReadAll(path),
+              "[Other]\r\nx=1\r\n\r\n[Config]\r\nHelpFileName=manual.pdf\r\n"
+              "Baud=115200\r\nComName=ttyUSB0\r\nDataNum=8\r\nStopNum=0\r\nMark=0\r\n"
+              "\r\n[Tail]\r\ny=2\r\n");
+    const Settings back = LoadConfig(path);
+    EXPECT_EQ(back.HelpFileName, "manual.pdf");
+    EXPECT_EQ(back.ComName, "ttyUSB0");
+    EXPECT_EQ(back.Baud, 115200);
+
+    // A file without a final line break and with a byte-order mark.
+    EXPECT_EQ(UpdateConfigText("\xEF\xBB\xBF[Config]\nMark=3", s),
+              "\xEF\xBB\xBF[Config]\nMark=0\r\nComName=ttyUSB0\r\nDataNum=8\r\nStopNum=0\r\n"
+              "Baud=115200\r\n");
+    EXPECT_EQ(
+        UpdateConfigText("a=b", Settings{}),
+        "a=b\r\n[Config]\r\nComName=COM1\r\nDataNum=8\r\nStopNum=0\r\nMark=0\r\nBaud=9600\r\n");
+}
+
+TEST(Config, UnwritableFilesAreReported) {
+    TempDir dir;
+    const std::string inMissingFolder = dir.File("none/Config.ini");
+    EXPECT_EQ(SaveConfig(inMissingFolder, Settings{}), "Unable to write to " + inMissingFolder);
+    EXPECT_EQ(SaveConfig(dir.Home(), Settings{}), "Unable to write to " + dir.Home());
+    if (dielmon::test::PermissionsApply()) {
+        const std::string path = dir.File("Config.ini");
+        WriteAll(path, "[Config]\r\nComName=COM2\r\n");
+        ::chmod(path.c_str(), 0444);
+        EXPECT_EQ(SaveConfig(path, Settings{}), "Unable to write to " + path);
+        EXPECT_EQ(ReadAll(path), "[Config]\r\nComName=COM2\r\n");
+    }
+}
+
+TEST(Config, DevicePathsAndTheDialogsValidation) {
+    EXPECT_EQ(DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(DevicePath("com3"), "/dev/ttyS2");
+    EXPECT_EQ(DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(DevicePath("/dev/pts/4"), "/dev/pts/4");
+    EXPECT_EQ(DevicePath("COM0"), "/dev/COM0");
+    EXPECT_EQ(DevicePath("COMx"), "/dev/COMx");
+
+    Settings current;
+    current.HelpFileName = "help.pdf";
+    SettingsForm form{"ttyUSB1", "7", 2, 4, 8};
+    auto result = ValidateSettingsForm(form, current);
+    ASSERT_TRUE(std::holds_alternative<Settings>(result));
+    const Settings& s = std::get<Settings>(result);
+    EXPECT_EQ(s.ComName, "ttyUSB1");
+    EXPECT_EQ(s.DataNum, 7);
+    EXPECT_EQ(s.StopNum, 2);
+    EXPECT_EQ(s.Mark, 4);
+    EXPECT_EQ(s.Baud, 230400);
+    EXPECT_EQ(s.HelpFileName, "help.pdf");
+
+    form.DataNumText = "8x";
+    form.BaudIndex = -1;
+    result = ValidateSettingsForm(form, current);
+    EXPECT_EQ(std::get<std::string>(result), "'8x' is not a valid integer value");
+    form.DataNumText = "8";
+    result = ValidateSettingsForm(form, current);
+    EXPECT_EQ(std::get<std::string>(result), "List index out of bounds (-1)");
+    EXPECT_EQ(BaudItems().size(), 9u);
+    EXPECT_EQ(StopBitItems()[1], "1.5");
+    EXPECT_EQ(ParityItems()[3], "Mark");
+}
