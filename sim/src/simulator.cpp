@@ -1,0 +1,403 @@
+#include "sim/simulator.h"
+
+#include "sim/instrument.h"
+
+#include "core/frame.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace dielmon::sim {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Pieces of a frame written with --split, and the pause between them at speed 1.
+constexpr int kMaxSplitPiece = 7;
+constexpr milliseconds kSplitPause{4};
+constexpr int kMaxNoiseBytes = 6;
+// Before hanging up, the program is given this long to read what was sent before.
+constexpr milliseconds kHangupDrain{1000};
+constexpr milliseconds kHangupRecheck{5};
+
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+bool SpeedOf(int baud, speed_t* out) {
+    switch (baud) {
+    case 1200:
+        *out = B1200;
+        return true;
+    case 2400:
+        *out = B2400;
+        return true;
+    case 4800:
+        *out = B4800;
+        return true;
+    case 9600:
+        *out = B9600;
+        return true;
+    case 19200:
+        *out = B19200;
+        return true;
+    case 38400:
+        *out = B38400;
+        return true;
+    case 57600:
+        *out = B57600;
+        return true;
+    case 115200:
+        *out = B115200;
+        return true;
+    case 230400:
+        *out = B230400;
+        return true;
+    case 460800:
+        *out = B460800;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Raw 8N1 without flow control, reads that never wait.
+bool MakeRaw(int fd, int baud, std::string* error) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        *error = Errno("not a serial line");
+        return false;
+    }
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    speed_t speed = B9600;
+    if (!SpeedOf(baud, &speed)) {
+        *error = "unsupported line speed " + std::to_string(baud);
+        return false;
+    }
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        *error = Errno("cannot set the line");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The open line with what waits to be written on it. Used only by the simulator's thread
+// once that has started.
+struct Simulator::Line {
+    struct Chunk {
+        std::vector<std::uint8_t> Bytes;
+        std::size_t Written = 0;
+        SteadyTime NotBefore;
+        int FrameCode = -1; // the frame this chunk ends, counted once written
+        bool Noise = false;
+        bool Hangup = false;
+    };
+
+    int Fd = -1;      // the pseudo-terminal's master, or the device
+    int SlaveFd = -1; // our own hold on the far end, so that the program may close and reopen it
+    std::deque<Chunk> Pending;
+    SteadyTime LastNotBefore{};
+    std::optional<SteadyTime> HangupSince;
+    std::mt19937 Random{12345};
+    Reassembler Commands;
+
+    ~Line() { Close(); }
+
+    void Close() {
+        if (Fd >= 0) {
+            ::close(Fd);
+            Fd = -1;
+        }
+        if (SlaveFd >= 0) {
+            ::close(SlaveFd);
+            SlaveFd = -1;
+        }
+    }
+
+    // Bytes written to the far end that nobody has read yet; 0 when unknown.
+    int UnreadAtFarEnd() const {
+        int n = 0;
+        if (SlaveFd < 0 || ioctl(SlaveFd, TIOCINQ, &n) != 0) {
+            return 0;
+        }
+        return n;
+    }
+
+    int RandomIn(int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(Random);
+    }
+};
+
+Simulator::Simulator(SimOptions options, const Clock& wallClock)
+    : Options_(std::move(options)), WallClock_(wallClock) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::Start(std::string* error) {
+    std::string ignored;
+    if (error == nullptr) {
+        error = &ignored;
+    }
+    if (Thread_.joinable() || Line_) {
+        *error = "already started";
+        return false;
+    }
+    auto line = std::make_unique<Line>();
+    if (Options_.Device.empty()) {
+        line->Fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (line->Fd < 0 || grantpt(line->Fd) != 0 || unlockpt(line->Fd) != 0) {
+            *error = Errno("cannot create a pseudo-terminal");
+            return false;
+        }
+        char name[128] = {};
+        if (ptsname_r(line->Fd, name, sizeof name) != 0) {
+            *error = Errno("cannot name the pseudo-terminal");
+            return false;
+        }
+        DevicePath_ = name;
+        line->SlaveFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (line->SlaveFd < 0) {
+            *error = Errno("cannot open " + DevicePath_);
+            return false;
+        }
+        // The far end's settings are those the program finds when it opens the port.
+        if (!MakeRaw(line->SlaveFd, Options_.Baud, error)) {
+            return false;
+        }
+    } else {
+        DevicePath_ = Options_.Device;
+        line->Fd = ::open(DevicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (line->Fd < 0) {
+            *error = Errno("cannot open " + DevicePath_);
+            return false;
+        }
+        if (!MakeRaw(line->Fd, Options_.Baud, error)) {
+            return false;
+        }
+        tcflush(line->Fd, TCIOFLUSH);
+    }
+    const int flags = fcntl(line->Fd, F_GETFL);
+    if (flags < 0 || fcntl(line->Fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *error = Errno("cannot make the line non-blocking");
+        return false;
+    }
+    WakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (WakeFd_ < 0) {
+        *error = Errno("cannot create an event descriptor");
+        return false;
+    }
+    line->Random.seed(Options_.Seed);
+    Line_ = std::move(line);
+    Instrument_ = std::make_unique<Instrument>(Options_, WallClock_);
+    StopRequested_ = false;
+    Running_ = true;
+    Thread_ = std::thread([this] { Loop(); });
+    return true;
+}
+
+void Simulator::Stop() {
+    if (Thread_.joinable()) {
+        StopRequested_ = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(WakeFd_, &one, sizeof one);
+        Thread_.join();
+    }
+    Running_ = false;
+    if (Line_) {
+        Line_->Close();
+    }
+    if (WakeFd_ >= 0) {
+        ::close(WakeFd_);
+        WakeFd_ = -1;
+    }
+}
+
+void Simulator::Loop() {
+    Line& line = *Line_;
+    Instrument& instrument = *Instrument_;
+
+    struct Sink : FrameSink {
+        Simulator* Self;
+        explicit Sink(Simulator* s) : Self(s) {}
+        void FrameReady(const std::uint8_t* frame, int length) override {
+            ++Self->Received_[frame[1]];
+            ++Self->ReceivedTotal_;
+            Self->Instrument_->Receive(frame, length, steady_clock::now());
+            Self->BadCheck_ = Self->Instrument_->Counters().BadCheck;
+        }
+    } sink(this);
+
+    const auto splitPause = std::max<SteadyTime::duration>(
+        milliseconds{1},
+        std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double, std::milli>(
+            static_cast<double>(kSplitPause.count()) / Options_.Speed)));
+
+    // Turns an output of the instrument into chunks to write, with the faults of the line.
+    auto enqueue = [&](Output& o, SteadyTime now) {
+        const SteadyTime start = std::max(now, line.LastNotBefore);
+        line.LastNotBefore = start;
+        if (o.Hangup) {
+            line.Pending.push_back({{}, 0, start, -1, false, true});
+            return;
+        }
+        if (Options_.Noise) {
+            std::vector<std::uint8_t> noise(
+                static_cast<std::size_t>(line.RandomIn(1, kMaxNoiseBytes)));
+            for (auto& b : noise) {
+                do {
+                    b = static_cast<std::uint8_t>(line.RandomIn(0, 255));
+                } while (b == kFrameStart);
+            }
+            line.Pending.push_back({std::move(noise), 0, start, -1, true, false});
+        }
+        const int code = o.Frame[1];
+        if (!Options_.Split) {
+            line.Pending.push_back({std::move(o.Frame), 0, start, code, false, false});
+            return;
+        }
+        SteadyTime at = start;
+        for (std::size_t pos = 0; pos < o.Frame.size();) {
+            const std::size_t n = std::min<std::size_t>(
+                static_cast<std::size_t>(line.RandomIn(1, kMaxSplitPiece)), o.Frame.size() - pos);
+            const bool last = pos + n == o.Frame.size();
+            line.Pending.push_back(
+                {std::vector<std::uint8_t>(o.Frame.begin() + pos, o.Frame.begin() + pos + n), 0, at,
+                 last ? code : -1, false, false});
+            pos += n;
+            at += splitPause;
+        }
+        line.LastNotBefore = at - splitPause;
+    };
+
+    enum class Flushed { Idle, Blocked, WaitingToHangUp, Closed };
+    // Writes every chunk that is due. Blocked: the line takes no more bytes for now.
+    auto flush = [&](SteadyTime now) {
+        while (!line.Pending.empty() && line.Pending.front().NotBefore <= now) {
+            Line::Chunk& c = line.Pending.front();
+            if (c.Hangup) {
+                if (!line.HangupSince) {
+                    line.HangupSince = now;
+                }
+                if (line.UnreadAtFarEnd() > 0 && now - *line.HangupSince < kHangupDrain) {
+                    return Flushed::WaitingToHangUp;
+                }
+                line.Close();
+                HungUp_ = true;
+                return Flushed::Closed;
+            }
+            const ssize_t n =
+                ::write(line.Fd, c.Bytes.data() + c.Written, c.Bytes.size() - c.Written);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EINTR) {
+                    return Flushed::Blocked;
+                }
+                return Flushed::Closed;
+            }
+            ++Writes_;
+            if (Trace_) {
+                Trace_(false, c.Bytes.data() + c.Written, static_cast<int>(n));
+            }
+            c.Written += static_cast<std::size_t>(n);
+            if (c.Written < c.Bytes.size()) {
+                return Flushed::Blocked;
+            }
+            if (c.Noise) {
+                NoiseBytes_ += c.Bytes.size();
+            }
+            if (c.FrameCode >= 0) {
+                ++Sent_[static_cast<std::size_t>(c.FrameCode)];
+                ++SentTotal_;
+            }
+            line.Pending.pop_front();
+        }
+        return Flushed::Idle;
+    };
+
+    std::uint8_t buffer[kRecvBufSize];
+    while (!StopRequested_) {
+        SteadyTime now = steady_clock::now();
+        for (Output& o : instrument.Poll(now)) {
+            enqueue(o, now);
+        }
+        const Flushed flushed = flush(now);
+        if (flushed == Flushed::Closed) {
+            break;
+        }
+
+        std::optional<SteadyTime> wake = instrument.NextDue();
+        auto earlier = [&wake](SteadyTime t) {
+            if (!wake || t < *wake) {
+                wake = t;
+            }
+        };
+        if (flushed == Flushed::WaitingToHangUp) {
+            earlier(now + kHangupRecheck);
+        } else if (flushed == Flushed::Idle && !line.Pending.empty()) {
+            earlier(line.Pending.front().NotBefore);
+        }
+        int timeout = -1;
+        if (wake) {
+            const auto left = std::chrono::ceil<milliseconds>(*wake - steady_clock::now());
+            timeout = static_cast<int>(std::max<milliseconds::rep>(0, left.count()));
+        }
+
+        pollfd fds[2] = {
+            {line.Fd, static_cast<short>(POLLIN | (flushed == Flushed::Blocked ? POLLOUT : 0)), 0},
+            {WakeFd_, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto n = ::read(WakeFd_, &count, sizeof count);
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            const ssize_t n = ::read(line.Fd, buffer, sizeof buffer);
+            if (n > 0) {
+                if (Trace_) {
+                    Trace_(true, buffer, static_cast<int>(n));
+                }
+                line.Commands.Feed(buffer, static_cast<int>(n), sink);
+            } else if (n < 0 ? (errno != EAGAIN && errno != EINTR)
+                             : (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+                // The line failed, or it reports its end with nothing left to read.
+                break;
+            }
+        } else if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            // The device went away.
+            break;
+        }
+    }
+    Running_ = false;
+}
+
+} // namespace dielmon::sim
