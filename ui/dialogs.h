@@ -1,0 +1,40 @@
+// Every message box, file dialog and document the window opens goes through Dialogs, so that
+// tests can answer them without a modal loop holding a test up.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace dielmon {
+
+class Dialogs {
+public:
+    enum class Icon { None, Information, Question, Warning };
+    enum class Buttons { Ok, OkCancel };
+    enum class Answer { Ok, Cancel };
+
+    virtual ~Dialogs() = default;
+    virtual Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
+                           Buttons buttons) = 0;
+    // The chosen file, or an empty string when the operator cancels.
+    virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                 const QString& defaultSuffix) = 0;
+    virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // Opens a document with the desktop's default viewer.
+    virtual bool OpenDocument(const QString& path) = 0;
+};
+
+// The real dialogs of the desktop.
+class QtDialogs : public Dialogs {
+public:
+    Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
+                   Buttons buttons) override;
+    QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                         const QString& defaultSuffix) override;
+    QString OpenFileName(QWidget* parent, const QString& title, const QString& filter) override;
+    bool OpenDocument(const QString& path) override;
+};
+
+} // namespace dielmon
