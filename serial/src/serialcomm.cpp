@@ -43,7 +43,7 @@ void TCommThread::Terminate() {
 }
 
 void TCommThread::WaitFor() {
-    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
+    if (FThread.joinable()) {
         FThread.join();
     }
 }

@@ -30,7 +30,10 @@ using std::chrono::steady_clock;
 constexpr int kMaxSplitPiece = 7;
 constexpr milliseconds kSplitPause{4};
 constexpr int kMaxNoiseBytes = 6;
-// Before hanging up, the program is given this long to read what was sent before.
+// Before hanging up, the program is given this long to read what was sent before: at least
+// the settling time, for bytes still on their way into the far end's queue, and at most the
+// drain time, for a far end that nobody reads.
+constexpr milliseconds kHangupSettle{20};
 constexpr milliseconds kHangupDrain{1000};
 constexpr milliseconds kHangupRecheck{5};
 
@@ -303,7 +306,9 @@ void Simulator::Loop() {
                 if (!line.HangupSince) {
                     line.HangupSince = now;
                 }
-                if (line.UnreadAtFarEnd() > 0 && now - *line.HangupSince < kHangupDrain) {
+                const auto waited = now - *line.HangupSince;
+                if (waited < kHangupDrain &&
+                    (waited < kHangupSettle || line.UnreadAtFarEnd() > 0)) {
                     return Flushed::WaitingToHangUp;
                 }
                 line.Close();

@@ -249,7 +249,7 @@ TEST(CommPort, WritesEveryByteEvenWhenTheLineTakesThemInParts) {
     const CommHandle h = Open8N1(pty.Path(), 115200);
     ASSERT_GE(h, 3);
     // more than the pseudo-terminal buffers, so that the write must wait for room
-    const Bytes sent = Pattern(200000, 3);
+    const Bytes sent = Pattern(65536, 3);
     Bytes got;
     std::thread reader([&] { got = pty.Read(sent.size()); });
     EXPECT_TRUE(Port.WriteComm(h, sent.data(), static_cast<int>(sent.size())));

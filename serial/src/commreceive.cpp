@@ -1,0 +1,94 @@
+#include "serial/commreceive.h"
+
+#include "core/log.h"
+
+namespace dielmon {
+
+FrameHandOver::FrameHandOver(Post post, Consumer consumer)
+    : FShared(std::make_shared<Shared>()), FPost(std::move(post)) {
+    FShared->consumer = std::move(consumer);
+}
+
+FrameHandOver::~FrameHandOver() {
+    Cancel();
+}
+
+void FrameHandOver::FrameReady(const std::uint8_t* frame, int length) {
+    if (frame == nullptr || length <= 0 || Cancelled()) {
+        return;
+    }
+    struct Pending {
+        std::vector<std::uint8_t> frame;
+        bool done = false; // guarded by Shared::lock
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->frame.assign(frame, frame + length);
+    const std::shared_ptr<Shared> shared = FShared;
+
+    Job job = [shared, pending] {
+        std::unique_lock<std::mutex> lock(shared->lock);
+        if (shared->cancelled) {
+            return;
+        }
+        // Unlocked while the consumer runs: it may cancel the hand-over itself.
+        lock.unlock();
+        if (shared->consumer) {
+            shared->consumer(pending->frame.data(), static_cast<int>(pending->frame.size()));
+        }
+        lock.lock();
+        pending->done = true;
+        shared->handled.notify_all();
+    };
+    if (FPost) {
+        FPost(std::move(job));
+    } else {
+        job();
+    }
+
+    std::unique_lock<std::mutex> lock(shared->lock);
+    shared->handled.wait(lock, [&] { return pending->done || shared->cancelled; });
+}
+
+void FrameHandOver::Cancel() {
+    {
+        std::lock_guard<std::mutex> guard(FShared->lock);
+        FShared->cancelled = true;
+    }
+    FShared->handled.notify_all();
+}
+
+bool FrameHandOver::Cancelled() const {
+    std::lock_guard<std::mutex> guard(FShared->lock);
+    return FShared->cancelled;
+}
+
+TCommReceiver::TCommReceiver(DebugLog& log, FrameSink& sink) : FLog(log), FSink(sink) {}
+
+TCommReceiver::TCommReceiver(DebugLog& log, FrameHandOver& handOver)
+    : FLog(log), FSink(handOver), FHandOver(&handOver) {}
+
+void TCommReceiver::CommReceive(const std::uint8_t* data, int count) {
+    if (data == nullptr || count <= 0) {
+        return;
+    }
+    const std::string text = ReceivedTraceText(data, count);
+    if (FTrace) {
+        FTrace(text);
+    }
+    FLog.WriteLog(text);
+    FReassembler.Feed(data, count, FSink);
+}
+
+void TCommReceiver::CancelHandOver() {
+    if (FHandOver != nullptr) {
+        FHandOver->Cancel();
+    }
+}
+
+void TCommReceiver::LineLost() {
+    if (FOnLineLost) {
+        FOnLineLost();
+    }
+}
+
+} // namespace dielmon
