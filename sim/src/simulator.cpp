@@ -42,40 +42,16 @@ std::string Errno(const std::string& what) {
 }
 
 bool SpeedOf(int baud, speed_t* out) {
-    switch (baud) {
-    case 1200:
-        *out = B1200;
-        return true;
-    case 2400:
-        *out = B2400;
-        return true;
-    case 4800:
-        *out = B4800;
-        return true;
-    case 9600:
-        *out = B9600;
-        return true;
-    case 19200:
-        *out = B19200;
-        return true;
-    case 38400:
-        *out = B38400;
-        return true;
-    case 57600:
-        *out = B57600;
-        return true;
-    case 115200:
-        *out = B115200;
-        return true;
-    case 230400:
-        *out = B230400;
-        return true;
-    case 460800:
-        *out = B460800;
-        return true;
-    default:
-        return false;
+    constexpr std::pair<int, speed_t> kSpeeds[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}};
+    for (const auto& [rate, speed] : kSpeeds) {
+        if (rate == baud) {
+            *out = speed;
+            return true;
+        }
     }
+    return false;
 }
 
 // Raw 8N1 without flow control, reads that never wait.
