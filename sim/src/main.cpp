@@ -48,14 +48,17 @@ int main(int argc, char** argv) {
     std::cout << simulator.DevicePath() << std::endl;
 
     const timespec tick{0, 200'000'000};
-    while (simulator.Running()) {
-        if (sigtimedwait(&endSignals, nullptr, &tick) > 0) {
-            break;
-        }
+    bool signalled = false;
+    while (simulator.Running() && !signalled) {
+        signalled = sigtimedwait(&endSignals, nullptr, &tick) > 0;
     }
-    const bool hungUp = simulator.HungUp();
+    const bool lineLost = !signalled && !simulator.HungUp();
     simulator.Stop();
-    if (hungUp) {
+    if (lineLost) {
+        std::cerr << "dielmon-sim: the line failed\n";
+        return 1;
+    }
+    if (!signalled) {
         std::cerr << "dielmon-sim: hung up the line\n";
     }
     return 0;

@@ -88,7 +88,11 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
     // Options with a value, each with the check that takes the value in.
     using Setter = std::function<bool(const std::string&)>;
     const std::array<std::pair<const char*, Setter>, 7> valued = {{
-        {"--device", [&o](const std::string& v) { return !(o.Device = v).empty(); }},
+        {"--device",
+         [&o](const std::string& v) {
+             o.Device = v;
+             return !v.empty();
+         }},
         {"--baud",
          [&o](const std::string& v) { return ParseWhole(v, &o.Baud) && IsSupportedBaud(o.Baud); }},
         {"--speed",

@@ -42,40 +42,16 @@ std::string Errno(const std::string& what) {
 }
 
 bool SpeedOf(int baud, speed_t* out) {
-    switch (baud) {
-    case 1200:
-        *out = B1200;
-        return true;
-    case 2400:
-        *out = B2400;
-        return true;
-    case 4800:
-        *out = B4800;
-        return true;
-    case 9600:
-        *out = B9600;
-        return true;
-    case 19200:
-        *out = B19200;
-        return true;
-    case 38400:
-        *out = B38400;
-        return true;
-    case 57600:
-        *out = B57600;
-        return true;
-    case 115200:
-        *out = B115200;
-        return true;
-    case 230400:
-        *out = B230400;
-        return true;
-    case 460800:
-        *out = B460800;
-        return true;
-    default:
-        return false;
+    constexpr std::pair<int, speed_t> kSpeeds[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}};
+    for (const auto& [rate, speed] : kSpeeds) {
+        if (rate == baud) {
+            *out = speed;
+            return true;
+        }
     }
+    return false;
 }
 
 // Raw 8N1 without flow control, reads that never wait.
@@ -215,6 +191,10 @@ bool Simulator::Start(std::string* error) {
         return false;
     }
     line->Random.seed(Options_.Seed);
+    SplitPause_ = std::max<steady_clock::duration>(
+        milliseconds{1}, std::chrono::duration_cast<steady_clock::duration>(
+                             std::chrono::duration<double, std::milli>(
+                                 static_cast<double>(kSplitPause.count()) / Options_.Speed)));
     Line_ = std::move(line);
     Instrument_ = std::make_unique<Instrument>(Options_, WallClock_);
     StopRequested_ = false;
@@ -240,116 +220,99 @@ void Simulator::Stop() {
     }
 }
 
+void Simulator::Enqueue(Output& o, SteadyTime now) {
+    Line& line = *Line_;
+    const SteadyTime start = std::max(now, line.LastNotBefore);
+    line.LastNotBefore = start;
+    if (o.Hangup) {
+        line.Pending.push_back({{}, 0, start, -1, false, true});
+        return;
+    }
+    if (Options_.Noise) {
+        std::vector<std::uint8_t> noise(static_cast<std::size_t>(line.RandomIn(1, kMaxNoiseBytes)));
+        for (auto& b : noise) {
+            do {
+                b = static_cast<std::uint8_t>(line.RandomIn(0, 255));
+            } while (b == kFrameStart);
+        }
+        line.Pending.push_back({std::move(noise), 0, start, -1, true, false});
+    }
+    const int code = o.Frame[1];
+    if (!Options_.Split) {
+        line.Pending.push_back({std::move(o.Frame), 0, start, code, false, false});
+        return;
+    }
+    SteadyTime at = start;
+    for (std::size_t pos = 0; pos < o.Frame.size();) {
+        const std::size_t n = std::min<std::size_t>(
+            static_cast<std::size_t>(line.RandomIn(1, kMaxSplitPiece)), o.Frame.size() - pos);
+        const bool last = pos + n == o.Frame.size();
+        line.Pending.push_back(
+            {std::vector<std::uint8_t>(o.Frame.begin() + pos, o.Frame.begin() + pos + n), 0, at,
+             last ? code : -1, false, false});
+        line.LastNotBefore = at;
+        pos += n;
+        at += SplitPause_;
+    }
+}
+
+Simulator::Flushed Simulator::Flush(SteadyTime now) {
+    Line& line = *Line_;
+    while (!line.Pending.empty() && line.Pending.front().NotBefore <= now) {
+        Line::Chunk& c = line.Pending.front();
+        if (c.Hangup) {
+            if (!line.HangupSince) {
+                line.HangupSince = now;
+            }
+            const auto waited = now - *line.HangupSince;
+            if (waited < kHangupDrain && (waited < kHangupSettle || line.UnreadAtFarEnd() > 0)) {
+                return Flushed::WaitingToHangUp;
+            }
+            line.Close();
+            HungUp_ = true;
+            return Flushed::Closed;
+        }
+        const ssize_t n = ::write(line.Fd, c.Bytes.data() + c.Written, c.Bytes.size() - c.Written);
+        if (n < 0) {
+            return (errno == EAGAIN || errno == EINTR) ? Flushed::Blocked : Flushed::Closed;
+        }
+        ++Writes_;
+        if (Trace_) {
+            Trace_(false, c.Bytes.data() + c.Written, static_cast<int>(n));
+        }
+        c.Written += static_cast<std::size_t>(n);
+        if (c.Written < c.Bytes.size()) {
+            return Flushed::Blocked;
+        }
+        if (c.Noise) {
+            NoiseBytes_ += c.Bytes.size();
+        }
+        if (c.FrameCode >= 0) {
+            ++Sent_[static_cast<std::size_t>(c.FrameCode)];
+            ++SentTotal_;
+        }
+        line.Pending.pop_front();
+    }
+    return Flushed::Idle;
+}
+
+void Simulator::FrameReady(const std::uint8_t* frame, int length) {
+    ++Received_[frame[1]];
+    ++ReceivedTotal_;
+    Instrument_->Receive(frame, length, steady_clock::now());
+    BadCheck_ = Instrument_->Counters().BadCheck;
+}
+
 void Simulator::Loop() {
     Line& line = *Line_;
     Instrument& instrument = *Instrument_;
-
-    struct Sink : FrameSink {
-        Simulator* Self;
-        explicit Sink(Simulator* s) : Self(s) {}
-        void FrameReady(const std::uint8_t* frame, int length) override {
-            ++Self->Received_[frame[1]];
-            ++Self->ReceivedTotal_;
-            Self->Instrument_->Receive(frame, length, steady_clock::now());
-            Self->BadCheck_ = Self->Instrument_->Counters().BadCheck;
-        }
-    } sink(this);
-
-    const auto splitPause = std::max<SteadyTime::duration>(
-        milliseconds{1},
-        std::chrono::duration_cast<SteadyTime::duration>(std::chrono::duration<double, std::milli>(
-            static_cast<double>(kSplitPause.count()) / Options_.Speed)));
-
-    // Turns an output of the instrument into chunks to write, with the faults of the line.
-    auto enqueue = [&](Output& o, SteadyTime now) {
-        const SteadyTime start = std::max(now, line.LastNotBefore);
-        line.LastNotBefore = start;
-        if (o.Hangup) {
-            line.Pending.push_back({{}, 0, start, -1, false, true});
-            return;
-        }
-        if (Options_.Noise) {
-            std::vector<std::uint8_t> noise(
-                static_cast<std::size_t>(line.RandomIn(1, kMaxNoiseBytes)));
-            for (auto& b : noise) {
-                do {
-                    b = static_cast<std::uint8_t>(line.RandomIn(0, 255));
-                } while (b == kFrameStart);
-            }
-            line.Pending.push_back({std::move(noise), 0, start, -1, true, false});
-        }
-        const int code = o.Frame[1];
-        if (!Options_.Split) {
-            line.Pending.push_back({std::move(o.Frame), 0, start, code, false, false});
-            return;
-        }
-        SteadyTime at = start;
-        for (std::size_t pos = 0; pos < o.Frame.size();) {
-            const std::size_t n = std::min<std::size_t>(
-                static_cast<std::size_t>(line.RandomIn(1, kMaxSplitPiece)), o.Frame.size() - pos);
-            const bool last = pos + n == o.Frame.size();
-            line.Pending.push_back(
-                {std::vector<std::uint8_t>(o.Frame.begin() + pos, o.Frame.begin() + pos + n), 0, at,
-                 last ? code : -1, false, false});
-            pos += n;
-            at += splitPause;
-        }
-        line.LastNotBefore = at - splitPause;
-    };
-
-    enum class Flushed { Idle, Blocked, WaitingToHangUp, Closed };
-    // Writes every chunk that is due. Blocked: the line takes no more bytes for now.
-    auto flush = [&](SteadyTime now) {
-        while (!line.Pending.empty() && line.Pending.front().NotBefore <= now) {
-            Line::Chunk& c = line.Pending.front();
-            if (c.Hangup) {
-                if (!line.HangupSince) {
-                    line.HangupSince = now;
-                }
-                const auto waited = now - *line.HangupSince;
-                if (waited < kHangupDrain &&
-                    (waited < kHangupSettle || line.UnreadAtFarEnd() > 0)) {
-                    return Flushed::WaitingToHangUp;
-                }
-                line.Close();
-                HungUp_ = true;
-                return Flushed::Closed;
-            }
-            const ssize_t n =
-                ::write(line.Fd, c.Bytes.data() + c.Written, c.Bytes.size() - c.Written);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) {
-                    return Flushed::Blocked;
-                }
-                return Flushed::Closed;
-            }
-            ++Writes_;
-            if (Trace_) {
-                Trace_(false, c.Bytes.data() + c.Written, static_cast<int>(n));
-            }
-            c.Written += static_cast<std::size_t>(n);
-            if (c.Written < c.Bytes.size()) {
-                return Flushed::Blocked;
-            }
-            if (c.Noise) {
-                NoiseBytes_ += c.Bytes.size();
-            }
-            if (c.FrameCode >= 0) {
-                ++Sent_[static_cast<std::size_t>(c.FrameCode)];
-                ++SentTotal_;
-            }
-            line.Pending.pop_front();
-        }
-        return Flushed::Idle;
-    };
-
     std::uint8_t buffer[kRecvBufSize];
     while (!StopRequested_) {
         SteadyTime now = steady_clock::now();
         for (Output& o : instrument.Poll(now)) {
-            enqueue(o, now);
+            Enqueue(o, now);
         }
-        const Flushed flushed = flush(now);
+        const Flushed flushed = Flush(now);
         if (flushed == Flushed::Closed) {
             break;
         }
@@ -391,7 +354,7 @@ void Simulator::Loop() {
                 if (Trace_) {
                     Trace_(true, buffer, static_cast<int>(n));
                 }
-                line.Commands.Feed(buffer, static_cast<int>(n), sink);
+                line.Commands.Feed(buffer, static_cast<int>(n), *this);
             } else if (n < 0 ? (errno != EAGAIN && errno != EINTR)
                              : (fds[0].revents & (POLLERR | POLLHUP)) != 0) {
                 // The line failed, or it reports its end with nothing left to read.

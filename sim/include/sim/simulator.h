@@ -6,9 +6,11 @@
 #include "sim/options.h"
 
 #include "core/clock.h"
+#include "core/frame.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,14 +20,15 @@
 namespace dielmon::sim {
 
 class Instrument;
+struct Output;
 
-class Simulator {
+class Simulator : FrameSink {
 public:
     // Receives each chunk read from the line (incoming = true) and each chunk written to it.
     using TraceSink = std::function<void(bool incoming, const std::uint8_t* data, int count)>;
 
     explicit Simulator(SimOptions options, const Clock& wallClock = DefaultClock());
-    ~Simulator();
+    ~Simulator() override;
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
@@ -54,12 +57,21 @@ public:
 
 private:
     struct Line;
+    // What writing the due chunks came to. Blocked: the line takes no more bytes for now.
+    enum class Flushed { Idle, Blocked, WaitingToHangUp, Closed };
 
     void Loop();
+    // Turns an output of the instrument into chunks to write, with the faults of the line.
+    void Enqueue(Output& o, std::chrono::steady_clock::time_point now);
+    // Writes every chunk that is due.
+    Flushed Flush(std::chrono::steady_clock::time_point now);
+    // A command cut out of the received bytes.
+    void FrameReady(const std::uint8_t* frame, int length) override;
 
     SimOptions Options_;
     const Clock& WallClock_;
     TraceSink Trace_;
+    std::chrono::steady_clock::duration SplitPause_{};
     std::string DevicePath_;
     std::unique_ptr<Line> Line_;
     std::unique_ptr<Instrument> Instrument_;
