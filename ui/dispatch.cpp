@@ -1,5 +1,6 @@
 // What each received frame does to the window, and the running of a test.
 #include "core/commands.h"
+#include "core/history.h"
 #include "core/responses.h"
 #include "core/texts.h"
 #include "mainwindow.h"

@@ -2,9 +2,11 @@
 
 #include "core/commands.h"
 #include "core/helpers.h"
+#include "core/history.h"
 #include "core/texts.h"
 #include "qtgbk.h"
 #include "serial/commport.h"
+#include "serial/portlist.h"
 #include "setcomm.h"
 
 #include <QAction>
@@ -665,7 +667,7 @@ void TfrmDielmon::ReturnToIdle() {
     Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
     Panel_.ResetPanel(true);
     Panel_.SetExternalStandardEnabled(Panel_.CBox_U.Text() == texts::kExternalStandard);
-    Panel_.SetCvtMode(Panel_.CBox_ConnType.Text() == "CVT自激法");
+    Panel_.SetCvtMode(Panel_.CBox_ConnType.Text() == texts::kWiringCvt);
     ApplyPanel();
     BBtn_StopTest->setEnabled(false);
     BBtn_StartTest->setEnabled(true);

@@ -106,6 +106,7 @@ const char kHex[] = "0123456789ABCDEF";
 }
 
 std::string SentTraceText(const std::uint8_t* data, int count) {
+    count = std::max(count, 0);
     std::string s = "发出：";
     s.reserve(s.size() + static_cast<std::size_t>(count) * 3);
     for (int k = 0; k < count; ++k) {
@@ -117,6 +118,7 @@ std::string SentTraceText(const std::uint8_t* data, int count) {
 }
 
 std::string ReceivedTraceText(const std::uint8_t* data, int count) {
+    count = std::max(count, 0);
     std::string s = "收到";
     s.reserve(s.size() + static_cast<std::size_t>(count) * 3);
     for (int k = 0; k < count; ++k) {
@@ -128,6 +130,7 @@ std::string ReceivedTraceText(const std::uint8_t* data, int count) {
 }
 
 std::string HexPairs(const std::uint8_t* data, int count) {
+    count = std::max(count, 0);
     std::string s;
     s.reserve(static_cast<std::size_t>(count) * 3);
     for (int k = 0; k < count; ++k) {
