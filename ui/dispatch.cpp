@@ -205,6 +205,8 @@ void TfrmDielmon::BitBtn5Click() {
     ShowHint(texts::kPrinting, true);
 }
 
-void TfrmDielmon::BitBtn6Click() { SendShortCommand(CmdReturn); }
+void TfrmDielmon::BitBtn6Click() {
+    SendShortCommand(CmdReturn);
+}
 
 } // namespace dielmon

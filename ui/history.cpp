@@ -1,7 +1,7 @@
 // The pages of the instrument's stored records: the index list, one opened record, and the
 // operations on them.
-#include "core/commands.h"
 #include "core/history.h"
+#include "core/commands.h"
 #include "core/texts.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
@@ -49,7 +49,8 @@ void TfrmDielmon::ShowIndexEntry(const std::uint8_t* frame, int length) {
 }
 
 bool TfrmDielmon::HasSelectedRecord() const {
-    return LView_History->rowCount() > 0 && !LView_History->selectionModel()->selectedRows().isEmpty();
+    return LView_History->rowCount() > 0 &&
+           !LView_History->selectionModel()->selectedRows().isEmpty();
 }
 
 int TfrmDielmon::SelectedRecordNumber() const {
@@ -101,9 +102,13 @@ void TfrmDielmon::BitBtn10Click() {
     ShowHint(texts::kPrinting, true);
 }
 
-void TfrmDielmon::BitBtn9Click() { SendShortCommand(CmdReturn); }
+void TfrmDielmon::BitBtn9Click() {
+    SendShortCommand(CmdReturn);
+}
 
-void TfrmDielmon::BitBtn12Click() { SendShortCommand(CmdReturn); }
+void TfrmDielmon::BitBtn12Click() {
+    SendShortCommand(CmdReturn);
+}
 
 void TfrmDielmon::BBtn_DelHisClick() {
     if (Message(texts::kConfirmClearHistory, Dialogs::Icon::Question, Dialogs::Buttons::OkCancel) !=

@@ -31,12 +31,11 @@
 namespace dielmon {
 
 void InstallFontSubstitutes() {
-    QFont::insertSubstitutions(QStringLiteral("宋体"),
-                               {QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                                QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"),
-                                QStringLiteral("Noto Serif CJK SC"),
-                                QStringLiteral("Noto Sans CJK SC"),
-                                QStringLiteral("WenQuanYi Zen Hei")});
+    QFont::insertSubstitutions(
+        QStringLiteral("宋体"),
+        {QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("AR PL UMing CN"),
+         QStringLiteral("AR PL UMing TW"), QStringLiteral("Noto Serif CJK SC"),
+         QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
 }
 
 QFont SongFont(int pixelSize, bool bold) {
@@ -82,12 +81,12 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
         Dialogs_ = OwnDialogs_.get();
     }
     if (Trace_) {
-        Receiver_.SetTrace([](const std::string& text) {
-            std::cerr << GbkToUtf8(text) << std::endl;
-        });
+        Receiver_.SetTrace(
+            [](const std::string& text) { std::cerr << GbkToUtf8(text) << std::endl; });
     }
     Receiver_.SetLineLost([this] {
-        QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { LineLost(); }, Qt::QueuedConnection);
     });
 
     // FormCreate
@@ -278,9 +277,9 @@ QWidget* ResultBlock(const QString& name, TextLabel*& title, TextLabel*& main, Q
     auto* v = new QVBoxLayout(block);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
-    title = MakeLabel(name == "Panel13" ? QStringLiteral("Lbl_ShowState")
-                                        : QStringLiteral("Label22"),
-                      27, Qt::AlignCenter, block);
+    title =
+        MakeLabel(name == "Panel13" ? QStringLiteral("Lbl_ShowState") : QStringLiteral("Label22"),
+                  27, Qt::AlignCenter, block);
     title->setFixedHeight(35);
     main = MakeLabel(name == "Panel13" ? QStringLiteral("LblCxRx") : QStringLiteral("Label23"), 27,
                      Qt::AlignHCenter | Qt::AlignBottom, block, true);
@@ -397,6 +396,7 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     LView_History->setHorizontalHeaderLabels(
         {QString(), QStringLiteral("编号"), QStringLiteral("测试时间")});
     LView_History->verticalHeader()->hide();
+    LView_History->horizontalHeader()->setMinimumSectionSize(0);
     LView_History->setColumnWidth(0, 2);
     LView_History->setColumnWidth(1, 130);
     LView_History->setColumnWidth(2, 400);
@@ -462,8 +462,8 @@ QWidget* TfrmDielmon::BuildUploadedPage() {
     v->setSpacing(0);
     Label20 = MakeLabel(QStringLiteral("Label20"), 27, Qt::AlignCenter, group);
     Label20->setFixedHeight(35);
-    Label25 = MakeLabel(QStringLiteral("Label25"), 27, Qt::AlignHCenter | Qt::AlignBottom, group,
-                        true);
+    Label25 =
+        MakeLabel(QStringLiteral("Label25"), 27, Qt::AlignHCenter | Qt::AlignBottom, group, true);
     Label25->setFixedHeight(158);
     Label27 = MakeLabel(QStringLiteral("Label27"), 27, Qt::AlignHCenter | Qt::AlignTop, group);
     BitBtn15 = MakeButton(QStringLiteral("BitBtn15"), QStringLiteral("返回"), nullptr);
@@ -659,7 +659,9 @@ void TfrmDielmon::N5Click() {
     }
 }
 
-void TfrmDielmon::N6Click() { close(); }
+void TfrmDielmon::N6Click() {
+    close();
+}
 
 void TfrmDielmon::ReturnToIdle() {
     S_.InstrumentAnswered = true;
@@ -675,10 +677,11 @@ void TfrmDielmon::ReturnToIdle() {
 
 void TfrmDielmon::UpdateFileMenu() {
     const QString all = Nbk_AllState->ActivePage();
-    const bool result =
-        all == QStringLiteral("UpHis") ||
-        (all == QStringLiteral("HisData") && Nbk_ShowHis->ActivePage() == QStringLiteral("ShowOne")) ||
-        (all == QStringLiteral("Default") && Nbk_Sstate->ActivePage() == QStringLiteral("ShowState"));
+    const bool result = all == QStringLiteral("UpHis") ||
+                        (all == QStringLiteral("HisData") &&
+                         Nbk_ShowHis->ActivePage() == QStringLiteral("ShowOne")) ||
+                        (all == QStringLiteral("Default") &&
+                         Nbk_Sstate->ActivePage() == QStringLiteral("ShowState"));
     N3->setEnabled(result);
     N4->setEnabled(result);
 }

@@ -11,7 +11,8 @@ const char* const kProgramUsage =
     "                 port; the options that follow go to the simulator (see dielmon-sim --help)\n"
     "  --help         this text\n";
 
-std::variant<ProgramOptions, std::string> ParseProgramOptions(const std::vector<std::string>& args) {
+std::variant<ProgramOptions, std::string>
+ParseProgramOptions(const std::vector<std::string>& args) {
     ProgramOptions o;
     for (std::size_t k = 0; k < args.size(); ++k) {
         const std::string& a = args[k];

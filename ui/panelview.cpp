@@ -92,9 +92,9 @@ void TfrmDielmon::PanelChoice(QComboBox* box, int index) {
         QComboBox* box;
         ComboModel* model;
     } combos[] = {
-        {CBox_EleType, &Panel_.CBox_EleType},   {CBox_ConnType, &Panel_.CBox_ConnType},
-        {CBox_Model, &Panel_.CBox_Model},       {CBox_U, &Panel_.CBox_U},
-        {CBox_Freq, &Panel_.CBox_Freq},         {CBox_TestVolt, &Panel_.CBox_TestVolt},
+        {CBox_EleType, &Panel_.CBox_EleType},     {CBox_ConnType, &Panel_.CBox_ConnType},
+        {CBox_Model, &Panel_.CBox_Model},         {CBox_U, &Panel_.CBox_U},
+        {CBox_Freq, &Panel_.CBox_Freq},           {CBox_TestVolt, &Panel_.CBox_TestVolt},
         {CBox_CurrentUp, &Panel_.CBox_CurrentUp}, {CBox_JLVoltUp, &Panel_.CBox_JLVoltUp},
         {CBox_JLCultUp, &Panel_.CBox_JLCultUp},
     };
@@ -119,10 +119,12 @@ bool TfrmDielmon::eventFilter(QObject* watched, QEvent* event) {
         // focus, or a menu that opens, is not leaving it.
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            // Checked once the focus has moved on: a message box shown inside the focus change
+            // would fight it for the focus.
             if (watched == Edt_Volt) {
-                Edt_VoltExit();
+                QTimer::singleShot(0, this, [this] { Edt_VoltExit(); });
             } else if (watched == CBox_VoltUp) {
-                CBox_VoltUpExit();
+                QTimer::singleShot(0, this, [this] { CBox_VoltUpExit(); });
             }
         }
     }
@@ -130,6 +132,9 @@ bool TfrmDielmon::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TfrmDielmon::Edt_VoltExit() {
+    if (CheckingRange_) {
+        return;
+    }
     if (const auto message = TestVoltageRangeMessage(Panel_.Edt_Volt.Text, S_.InstrumentType)) {
         CheckingRange_ = true;
         Message(*message, Dialogs::Icon::Information);
@@ -139,6 +144,9 @@ void TfrmDielmon::Edt_VoltExit() {
 }
 
 void TfrmDielmon::CBox_VoltUpExit() {
+    if (CheckingRange_) {
+        return;
+    }
     if (const auto message = VoltageLimitRangeMessage(Panel_.CBox_VoltUp.Text)) {
         CheckingRange_ = true;
         Message(*message, Dialogs::Icon::Information);

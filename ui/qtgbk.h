@@ -8,7 +8,11 @@
 
 namespace dielmon {
 
-inline QString Q(const std::string& gbk) { return QString::fromStdString(GbkToUtf8(gbk)); }
-inline std::string G(const QString& text) { return Utf8ToGbk(text.toStdString()); }
+inline QString Q(const std::string& gbk) {
+    return QString::fromStdString(GbkToUtf8(gbk));
+}
+inline std::string G(const QString& text) {
+    return Utf8ToGbk(text.toStdString());
+}
 
 } // namespace dielmon

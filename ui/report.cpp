@@ -6,12 +6,16 @@
 
 namespace dielmon {
 
-bool PaintReport(QPagedPaintDevice&, const ResultTexts&) { return false; }
+bool PaintReport(QPagedPaintDevice&, const ResultTexts&) {
+    return false;
+}
 
 PrintOutcome PrintReport(const std::string&, const std::string&, const std::string&) {
     return PrintOutcome::Failed;
 }
 
-bool SaveReportPdf(const QString&, const ResultTexts&) { return false; }
+bool SaveReportPdf(const QString&, const ResultTexts&) {
+    return false;
+}
 
 } // namespace dielmon

@@ -12,7 +12,9 @@ namespace dielmon {
 
 namespace {
 
-std::string FileName(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string FileName(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 } // namespace
 
@@ -102,10 +104,11 @@ void TfrmDielmon::N4Click() {
     case PrintOutcome::NoPrinter:
         break;
     }
-    if (Dialogs_->Message(this,
-                          QStringLiteral("这台计算机没有安装打印机。\n是否把报告保存为PDF文件，以后再打印？"),
-                          Q(texts::kPrompt), Dialogs::Icon::Question,
-                          Dialogs::Buttons::OkCancel) != Dialogs::Answer::Ok) {
+    if (Dialogs_->Message(
+            this,
+            QStringLiteral("这台计算机没有安装打印机。\n是否把报告保存为PDF文件，以后再打印？"),
+            Q(texts::kPrompt), Dialogs::Icon::Question,
+            Dialogs::Buttons::OkCancel) != Dialogs::Answer::Ok) {
         return;
     }
     const QString path = Dialogs_->SaveFileName(this, QString(), QStringLiteral("*.pdf (*.pdf)"),

@@ -133,10 +133,12 @@ void TfrmSetComm::BitBtn1Click() {
         return;
     }
     Settings_ = updated;
-    Dialogs_.Message(this, Q(texts::kSaveSucceeded), Q(texts::kPrompt),
-                     Dialogs::Icon::Information, Dialogs::Buttons::Ok);
+    Dialogs_.Message(this, Q(texts::kSaveSucceeded), Q(texts::kPrompt), Dialogs::Icon::Information,
+                     Dialogs::Buttons::Ok);
 }
 
-void TfrmSetComm::BitBtn2Click() { close(); }
+void TfrmSetComm::BitBtn2Click() {
+    close();
+}
 
 } // namespace dielmon

@@ -1,0 +1,225 @@
+// The real main window, offscreen, against the simulated instrument on a pseudo-terminal.
+// Dialogs are answered by the test; the window's clock stands still until a test moves it.
+#pragma once
+
+#include "../core/tempdir.h"
+#include "core/clock.h"
+#include "core/frame.h"
+#include "core/gbk.h"
+#include "core/tracelog.h"
+#include "dialogs.h"
+#include "mainwindow.h"
+#include "qtgbk.h"
+#include "sim/simulator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace dielmon::test {
+
+class ScriptedDialogs : public Dialogs {
+public:
+    struct Shown {
+        QString Text;
+        QString Caption;
+        Icon Kind;
+        Buttons Choice;
+    };
+    std::vector<Shown> Messages;
+    std::deque<Answer> Answers;   // answered in turn; Ok when empty
+    std::deque<QString> Files;    // names given to the file dialogs in turn; "" cancels
+    std::vector<QString> Opened;  // documents opened
+    std::vector<QString> Filters; // filters the file dialogs were shown with
+    std::vector<QString> Titles;
+    std::function<void()> DuringMessage; // runs while a message is "on show"
+
+    Answer Message(QWidget*, const QString& text, const QString& caption, Icon icon,
+                   Buttons buttons) override {
+        Messages.push_back({text, caption, icon, buttons});
+        if (DuringMessage) {
+            DuringMessage();
+        }
+        if (Answers.empty()) {
+            return Answer::Ok;
+        }
+        const Answer a = Answers.front();
+        Answers.pop_front();
+        return a;
+    }
+    QString SaveFileName(QWidget*, const QString& title, const QString& filter,
+                         const QString&) override {
+        return Next(title, filter);
+    }
+    QString OpenFileName(QWidget*, const QString& title, const QString& filter) override {
+        return Next(title, filter);
+    }
+    bool OpenDocument(const QString& path) override {
+        Opened.push_back(path);
+        return true;
+    }
+    QString LastText() const { return Messages.empty() ? QString() : Messages.back().Text; }
+
+private:
+    QString Next(const QString& title, const QString& filter) {
+        Titles.push_back(title);
+        Filters.push_back(filter);
+        if (Files.empty()) {
+            return {};
+        }
+        QString f = Files.front();
+        Files.pop_front();
+        return f;
+    }
+};
+
+// Runs the event loop until the condition holds; false after `ms` milliseconds.
+inline bool WaitUntil(const std::function<bool()>& condition, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > ms) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(2);
+    }
+    return true;
+}
+
+inline std::string Text(const QWidget* w) {
+    return w->property("gbkText").toByteArray().toStdString();
+}
+
+struct Fixture {
+    explicit Fixture(std::vector<std::string> simArgs = {}, bool start = true) {
+        simArgs.insert(simArgs.begin(), {"--speed", "100"});
+        std::string error;
+        auto options = sim::ParseSimOptions(simArgs, &error);
+        EXPECT_TRUE(options.has_value()) << error;
+        Sim = std::make_unique<sim::Simulator>(*options);
+        EXPECT_TRUE(Sim->Start(&error)) << error;
+        Clock.Set(FromLocal(2016, 3, 24, 15, 34, 0));
+        if (start) {
+            Open(Sim->DevicePath());
+        }
+    }
+
+    void Open(const std::string& port) {
+        WindowSetup setup;
+        setup.AppPath = Home.Home();
+        setup.Port = port;
+        setup.TimeSource = &Clock;
+        setup.DialogSource = &Dialogs;
+        Window = std::make_unique<TfrmDielmon>(setup);
+        Window->show();
+        QApplication::processEvents();
+    }
+
+    template <typename T = QWidget>
+    T* W(const char* name) const {
+        T* w = Window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QAction* Menu(const char* name) const { return W<QAction>(name); }
+
+    void Choose(const char* combo, const std::string& gbkItem) {
+        QComboBox* box = W<QComboBox>(combo);
+        const int index = box->findText(Q(gbkItem));
+        ASSERT_GE(index, 0) << combo << " has no item " << GbkToUtf8(gbkItem);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    void Click(const char* button) {
+        QPushButton* b = W<QPushButton>(button);
+        ASSERT_TRUE(b->isEnabled()) << button;
+        b->click();
+    }
+    void Trigger(const char* action) {
+        QAction* a = Menu(action);
+        ASSERT_TRUE(a->isEnabled()) << action;
+        a->trigger();
+    }
+    QString Page(const char* notebook) const { return W<TNotebook>(notebook)->ActivePage(); }
+    bool OnPages(const char* all, const char* sub = nullptr) const {
+        if (Page("Nbk_AllState") != QLatin1String(all)) {
+            return false;
+        }
+        if (sub == nullptr) {
+            return true;
+        }
+        const char* nb =
+            QLatin1String(all) == QLatin1String("Default") ? "Nbk_Sstate" : "Nbk_ShowHis";
+        return Page(nb) == QLatin1String(sub);
+    }
+
+    // Connects and waits until the instrument's settings are in the panel.
+    void Connect() {
+        const auto before = Sim->FramesSent(0x1A);
+        Trigger("N7");
+        ASSERT_TRUE(WaitUntil([&] { return Sim->FramesSent(0x1A) > before; }));
+        ASSERT_TRUE(WaitUntil([&] { return Window->State().InstrumentAnswered; }));
+        ASSERT_TRUE(WaitUntil([&] { return W<QPushButton>("BBtn_StartTest")->isEnabled(); }));
+    }
+
+    // Every frame received so far, as the log traced it.
+    std::vector<std::vector<std::uint8_t>> ReceivedFrames() const {
+        struct Collect : FrameSink {
+            std::vector<std::vector<std::uint8_t>> frames;
+            void FrameReady(const std::uint8_t* f, int n) override {
+                frames.emplace_back(f, f + n);
+            }
+        } sink;
+        Reassembler r;
+        const TraceParse t = ParseTraceLog(ReadAll(Window->Log().LogFileName()));
+        for (const TraceLine& line : t.Lines) {
+            if (!line.Sent && !line.Bytes.empty()) {
+                r.Feed(line.Bytes.data(), static_cast<int>(line.Bytes.size()), sink);
+            }
+        }
+        return sink.frames;
+    }
+    std::vector<std::vector<std::uint8_t>> SentFrames() const {
+        std::vector<std::vector<std::uint8_t>> frames;
+        for (const TraceLine& line : ParseTraceLog(ReadAll(Window->Log().LogFileName())).Lines) {
+            if (line.Sent) {
+                frames.push_back(line.Bytes);
+            }
+        }
+        return frames;
+    }
+    std::vector<std::uint8_t> LastReceived(std::uint8_t code) const {
+        const auto frames = ReceivedFrames();
+        for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+            if ((*it)[1] == code) {
+                return *it;
+            }
+        }
+        return {};
+    }
+    void Tick(int seconds) {
+        Clock.Advance(std::chrono::seconds(seconds));
+        Window->Timer_NowTimer();
+    }
+
+    TempDir Home;
+    ManualClock Clock;
+    ScriptedDialogs Dialogs;
+    std::unique_ptr<sim::Simulator> Sim;
+    std::unique_ptr<TfrmDielmon> Window;
+};
+
+} // namespace dielmon::test
