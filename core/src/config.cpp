@@ -1,5 +1,7 @@
 #include "core/config.h"
 
+#include "fileio.h"
+
 #include "core/helpers.h"
 #include "core/texts.h"
 
@@ -256,19 +258,7 @@ std::string SaveConfig(const std::string& path, const Settings& s) {
     if (exists) {
         (void)::fchmod(fd, st.st_mode & 07777);
     }
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    bool ok = detail::WriteFully(fd, bytes) == 0;
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {

@@ -1,5 +1,7 @@
 #include "core/helpers.h"
 
+#include "fileio.h"
+
 #include <array>
 #include <cerrno>
 #include <cfloat>
@@ -210,20 +212,7 @@ bool AppendLine(const std::string& line, const std::string& path) {
     if (fd < 0) {
         return false;
     }
-    const std::string bytes = line + "\r\n";
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const bool ok = detail::WriteFully(fd, line + "\r\n") == 0;
     return ::close(fd) == 0 && ok;
 }
 

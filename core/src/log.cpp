@@ -1,5 +1,7 @@
 #include "core/log.h"
 
+#include "fileio.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -28,21 +30,6 @@ bool MakeFolders(const std::string& path) {
     }
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -85,7 +72,7 @@ void DebugLog::WriteLog(const std::string& text) {
         ++FailedWrites_;
         return;
     }
-    const bool ok = WriteAll(fd, LogTimeText(now) + "  " + text + "\r\n");
+    const bool ok = detail::WriteFully(fd, LogTimeText(now) + "  " + text + "\r\n") == 0;
     if (::close(fd) != 0 || !ok) {
         ++FailedWrites_;
     }

@@ -1,5 +1,7 @@
 #include "core/resultfile.h"
 
+#include "fileio.h"
+
 #include "core/texts.h"
 
 #include <cerrno>
@@ -31,19 +33,7 @@ std::string AppendResultRun(const std::string& path, const ResultTexts& t) {
     }
     struct stat st {};
     const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    std::size_t done = 0;
-    int error = 0;
-    while (done < run.size()) {
-        const ssize_t n = ::write(fd, run.data() + done, run.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    int error = detail::WriteFully(fd, run);
     if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) {
         error = errno;
     }
