@@ -71,9 +71,10 @@ void LayOut(LaidOutElement& out, QPaintDevice* device, double pxPerMmX, double p
     QTextOption option;
     // CJK text breaks between any two characters; Latin words only where they must.
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    // The result lines are padded with spaces to a common length so that, centred, they stand
-    // as one aligned column; the padding therefore counts in the centring.
-    option.setFlags(QTextOption::IncludeTrailingSpaces);
+    // Centring counts the spaces at the end of a paragraph (the result lines are padded to a
+    // common length so that, centred, they stand as one aligned column) but not the space at
+    // which a line wraps: that is what QTextLine's natural width measures without the option
+    // IncludeTrailingSpaces.
 
     double top = 0;
     for (const QString& paragraph : Paragraphs(e.Text)) {

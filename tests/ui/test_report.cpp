@@ -549,6 +549,10 @@ TEST_F(ReportTest, LongParagraphContinuesWordForWord) {
         EXPECT_LE(r.Right, kReportLeftMargin + details.Left + details.Width + kToleranceMm);
         EXPECT_LE(r.Bottom, kReportPrintBottom + 0.2);
     }
+    // Wrapped lines are centred on their words, the space where they wrap left out.
+    for (std::size_t i = 0; i + 1 < d.size(); ++i) {
+        EXPECT_NEAR(d[i].Centre(), CentreOf(details), kToleranceMm) << "row " << i;
+    }
     ASSERT_EQ(words.size(), 2000);
     for (int i = 0; i < 2000; ++i) {
         ASSERT_EQ(words[i], QStringLiteral("w%1").arg(i + 1));
