@@ -219,15 +219,17 @@ bool TfrmReport::Paint(QPagedPaintDevice& device) const {
 
     int page = 0;
     for (const PlacedRow& placed : Paginate(elements)) {
+        if (placed.Line->Layout == nullptr) {
+            // An empty line takes its room but never starts a page of its own: details that
+            // end with CR LF and fill the first page exactly do not cost a blank sheet.
+            continue;
+        }
         while (page < placed.Page) {
             if (!device.newPage()) {
                 painter.end();
                 return false;
             }
             ++page;
-        }
-        if (placed.Line->Layout == nullptr) {
-            continue;
         }
         const ReportElement& e = *placed.Owner->Element;
         const QTextLine line = placed.Line->Layout->lineAt(placed.Line->Line);

@@ -472,7 +472,7 @@ TEST_F(ReportTest, ChineseTextWrapsAnywhereWithinTheElement) {
 std::string ManyLines(int count, bool endWithBreak) {
     std::string text;
     for (int i = 1; i <= count; ++i) {
-        char number[8];
+        char number[16];
         std::snprintf(number, sizeof number, "%03d", i);
         text += std::string("第") + number + "行 Row" + number + " 测试数据";
         if (i < count || endWithBreak) {
@@ -523,6 +523,25 @@ TEST_F(ReportTest, DetailsTooLongForOnePageContinueOnTheNext) {
             EXPECT_GT(on.back().Top + 2 * line, kReportPrintBottom - 0.2);
         }
     }
+}
+
+TEST_F(ReportTest, FinalLineBreakOfAFullPageTakesNoFurtherPage) {
+    const ReportElement details = Element(ReportLayout({}), "details");
+    const double line = FontMeasure(12).LineHeight();
+    // As many lines as the first page holds below the details' top, and the CR LF that ends
+    // every details text: the empty line after it would be the first of page 2.
+    const int fit = static_cast<int>((kReportPrintBottom - details.Top) / line);
+    ASSERT_GT((kReportPrintBottom - details.Top) - fit * line, 0.1);
+    ASSERT_LT((kReportPrintBottom - details.Top) - fit * line, line - 0.1);
+    const PdfText pdf = Paint({kTitle, kMain, ManyLines(fit, true)});
+    EXPECT_EQ(pdf.Pages.size(), 1u);
+    const std::vector<TextRow> rows = Rows(pdf);
+    const std::vector<TextRow> d = RowsOf(rows, Paragraphs(ManyLines(1, false))[0]);
+    ASSERT_EQ(d.size(), static_cast<std::size_t>(fit));
+    EXPECT_EQ(d.back().Page, 0);
+
+    // One line more goes on to page 2.
+    EXPECT_EQ(Paint({kTitle, kMain, ManyLines(fit + 1, true)}).Pages.size(), 2u);
 }
 
 TEST_F(ReportTest, LongParagraphContinuesWordForWord) {
