@@ -164,11 +164,14 @@ QFont ReportFont(int pointSize) {
 }
 
 double ReportContinuationTop() {
-    double top = kReportPageHeight;
-    for (const ReportElement& e : ReportLayout(ResultTexts{})) {
-        top = std::min(top, e.Top);
-    }
-    return top;
+    static const double kTop = [] {
+        double top = kReportPageHeight;
+        for (const ReportElement& e : ReportLayout(ResultTexts{})) {
+            top = std::min(top, e.Top);
+        }
+        return top;
+    }();
+    return kTop;
 }
 
 TfrmReport::TfrmReport(const ResultTexts& texts) : Elements_(ReportLayout(texts)) {}
