@@ -224,6 +224,10 @@ protected:
         static char name[] = "ui_report";
         static char* argv[] = {name, nullptr};
         if (QCoreApplication::instance() == nullptr) {
+            // Nothing is shown: run without a display also when started by hand.
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
             App_ = new QApplication(argc, argv);
         }
     }
