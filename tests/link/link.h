@@ -193,6 +193,10 @@ public:
                     [this](const std::uint8_t* frame, int length) { Sink(frame, length); }),
           Receiver_(Log_, HandOver_), Comm_(std::make_unique<TSerialComm>(Log_)) {
         Receiver_.SetLineLost([this] { ++LinesLost_; });
+        Receiver_.SetTrace([this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(Lock_);
+            Traced_.push_back(text);
+        });
         Comm_->SetReceiveCallback(&Receiver_);
     }
     // Lets a held sink and a paused window go first, so that nothing waits on them.
@@ -249,6 +253,12 @@ public:
         return Exchange(Bytes(frame.begin(), frame.end()), answers);
     }
 
+    // The texts of the developer's trace channel: one for each chunk received.
+    std::vector<std::string> Traced() const {
+        std::lock_guard<std::mutex> guard(Lock_);
+        return Traced_;
+    }
+
     // Whether every frame was handed to the sink on the window's thread.
     bool AllOnWindowThread() const { return !OffWindowThread_.load(); }
     int LinesLost() const { return LinesLost_.load(); }
@@ -288,6 +298,7 @@ private:
     mutable std::mutex Lock_;
     mutable std::condition_variable Arrived_;
     std::vector<Bytes> Frames_;
+    std::vector<std::string> Traced_;
     FrameHook Hook_;
     std::atomic<bool> OffWindowThread_{false};
     std::atomic<int> LinesLost_{0};
