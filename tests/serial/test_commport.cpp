@@ -313,3 +313,20 @@ TEST(CommPort, ALineThatEndedWhileCountedEmptyReadsAsVanished) {
     EXPECT_EQ(count, -7);
     ::close(readEnd);
 }
+
+TEST(CommPort, BytesStillOnTheirWayIntoTheInputQueueAreReadAtOnce) {
+    // The kernel moves what the far end writes into the input queue a moment later; the byte
+    // count does not see it until then. A read right after the write still gets every byte.
+    PseudoTerminal pty;
+    const CommHandle h = Open8N1(pty.Path());
+    ASSERT_GE(h, 3);
+    Buffer buf{};
+    for (int k = 0; k < 200; ++k) {
+        const Bytes frame = Pattern(21, static_cast<std::uint8_t>(k));
+        pty.Write(frame);
+        int count = 0;
+        ASSERT_EQ(Port.ReadCommStatus(h, buf, count), ReadStatus::Data) << "write " << k;
+        ASSERT_EQ(Bytes(buf.begin(), buf.begin() + count), frame) << "write " << k;
+    }
+    Port.CloseComm(h);
+}
