@@ -56,6 +56,9 @@ TEST_P(FarEndHangsUp, TheReaderReportsTheLostLineOnceStopsReadingAndTheConnectio
     ASSERT_TRUE(WaitUntil([&] { return reader.Passes() >= passes + 5; }));
     EXPECT_EQ(reader.Reads(), reads) << "the lost line is still being read";
     EXPECT_EQ(program.LinesLost(), 1);
+    // Stopping the test still returns at once: the port layer reports no write errors.
+    FinishesWithin([&] { EXPECT_TRUE(program.SendCommand(CmdStopTest)); },
+                   "a send on the lost line");
 
     // The device is gone from the system; the port is closed and the same connection opens
     // the next instrument.

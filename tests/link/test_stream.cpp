@@ -273,7 +273,8 @@ TEST(HeldHandOver, MoreThan2048BytesWaitingArriveWholeAndInOrderOnceReleased) {
     }
     const std::size_t total = 1 + 2 * 100 + kRecords;
     ASSERT_TRUE(WaitUntil([&] { return instrument.Sim().FramesSent() == total; }));
-    EXPECT_GT(Waiting(program.Comm().Handle()), 2048);
+    EXPECT_TRUE(WaitUntil([&] { return Waiting(program.Comm().Handle()) > 2048; }))
+        << Waiting(program.Comm().Handle()) << " bytes waiting";
     EXPECT_EQ(program.FrameCount(), 0u);
 
     program.SinkGate().Open();
