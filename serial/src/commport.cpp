@@ -89,7 +89,20 @@ ReadStatus TCommPort::ReadCommStatus(CommHandle handle,
         return ReadStatus::Vanished;
     }
     if (waiting <= 0) {
-        return ReadStatus::Nothing;
+        // The count misses bytes still on their way from the driver into the input queue, and
+        // a line whose far end has gone may answer it with 0 and no error. Poll moves bytes on
+        // their way into the queue and reports the end of a line; either is read at once.
+        pollfd p{handle, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1) {
+            return ReadStatus::Nothing;
+        }
+        if ((p.revents & POLLNVAL) != 0) {
+            return ReadStatus::Vanished;
+        }
+        if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            return ReadStatus::Nothing;
+        }
+        waiting = static_cast<int>(buffer.size());
     }
     // More than a buffer's worth stays in the driver's queue for the next pass; none of it is
     // thrown away.
@@ -106,7 +119,8 @@ ReadStatus TCommPort::ReadCommStatus(CommHandle handle,
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return ReadStatus::Nothing;
         }
-        // End of file (with VMIN 1 only a hung-up line reads 0 bytes), EIO, ENXIO and the like.
+        // End of file (with VMIN 1 only a line that has ended reads 0 bytes), EIO, ENXIO and
+        // the like.
         return ReadStatus::Vanished;
     }
 }

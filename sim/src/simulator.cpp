@@ -116,10 +116,17 @@ struct Simulator::Line {
         }
     }
 
-    // Bytes written to the far end that nobody has read yet; 0 when unknown.
+    // Bytes written to the far end that nobody has read yet; 0 when unknown. What was just
+    // written may still be on its way into the far end's input queue, where the count does not
+    // see it; polling the far end first moves it there.
     int UnreadAtFarEnd() const {
+        if (SlaveFd < 0) {
+            return 0;
+        }
+        pollfd p{SlaveFd, POLLIN, 0};
+        ::poll(&p, 1, 0);
         int n = 0;
-        if (SlaveFd < 0 || ioctl(SlaveFd, TIOCINQ, &n) != 0) {
+        if (ioctl(SlaveFd, TIOCINQ, &n) != 0) {
             return 0;
         }
         return n;
