@@ -1,5 +1,5 @@
 # Entry points for the long runs. The everyday commands are scripts/run.sh and scripts/test.sh.
-.PHONY: all test run fuzz fuzz-seeds
+.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan
 
 FUZZ_SECONDS ?= 60
 
@@ -20,3 +20,10 @@ fuzz:
 fuzz-seeds:
 	scripts/fuzz.sh seeds
 
+# The whole test suite under AddressSanitizer with UndefinedBehaviorSanitizer (build-asan/)
+# and under ThreadSanitizer (build-tsan/).
+check-asan:
+	scripts/check-sanitizer.sh address,undefined build-asan
+
+check-tsan:
+	scripts/check-sanitizer.sh thread build-tsan
