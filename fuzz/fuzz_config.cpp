@@ -14,23 +14,25 @@ namespace {
 // A port name as the settings dialog can hold it and the file can carry it: one line, without
 // blanks around it (reading trims them) and not enclosed in quotes (reading removes them).
 std::string PortName(FuzzedDataProvider& in) {
-    std::string name = in.ConsumeRandomLengthString(24);
-    std::string kept;
-    for (const char c : name) {
+    std::string name;
+    for (const char c : in.ConsumeRandomLengthString(24)) {
         if (c != '\r' && c != '\n') {
-            kept += c;
+            name += c;
         }
     }
-    const auto first = kept.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "COM1";
+    for (;;) {
+        const auto first = name.find_first_not_of(" \t");
+        if (first == std::string::npos) {
+            return "COM1";
+        }
+        name = name.substr(first, name.find_last_not_of(" \t") - first + 1);
+        const bool quoted = name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
+                            name.back() == name.front();
+        if (!quoted) {
+            return name;
+        }
+        name.pop_back();
     }
-    kept = kept.substr(first, kept.find_last_not_of(" \t") - first + 1);
-    if (kept.size() >= 2 && (kept.front() == '"' || kept.front() == '\'') &&
-        kept.back() == kept.front()) {
-        kept.pop_back();
-    }
-    return kept;
 }
 
 } // namespace
