@@ -1,5 +1,7 @@
 # Entry points for the long runs. The everyday commands are scripts/run.sh and scripts/test.sh.
-.PHONY: all test run
+.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan
+
+FUZZ_SECONDS ?= 60
 
 all:
 	scripts/build.sh
@@ -9,3 +11,19 @@ test:
 
 run:
 	scripts/run.sh
+
+# Every libFuzzer target FUZZ_SECONDS seconds, built with clang in build-fuzz/.
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
+
+# Writes fuzz/corpus/ and fuzz/dict/ anew from the seed generator.
+fuzz-seeds:
+	scripts/fuzz.sh seeds
+
+# The whole test suite under AddressSanitizer with UndefinedBehaviorSanitizer (build-asan/)
+# and under ThreadSanitizer (build-tsan/).
+check-asan:
+	scripts/check-sanitizer.sh address,undefined build-asan
+
+check-tsan:
+	scripts/check-sanitizer.sh thread build-tsan

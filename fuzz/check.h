@@ -1,0 +1,14 @@
+// The fuzz targets' own checks: a property that does not hold is a finding like a crash.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__,        \
+                         #condition);                                                              \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
