@@ -1,6 +1,7 @@
 // What every measuring program prints, and the statistics they share. Each figure goes to
 // standard output as one tab-separated line that bench/run.sh gathers into the table:
-//   FIGURE <tab> figure <tab> value <tab> target <tab> ok|MISS <tab> reference
+//   FIGURE <tab> figure <tab> value <tab> target <tab> ok|MISS|info <tab> reference
+// "info" marks a figure shown for understanding the others, with no target of its own.
 // Everything else a program prints is its working, kept in the raw output.
 #pragma once
 
@@ -22,6 +23,13 @@ inline void PrintFigure(const std::string& figure, const std::string& value,
                         const std::string& target, bool met, const std::string& reference) {
     std::printf("FIGURE\t%s\t%s\t%s\t%s\t%s\n", figure.c_str(), value.c_str(), target.c_str(),
                 met ? "ok" : "MISS", reference.c_str());
+    std::fflush(stdout);
+}
+
+inline void PrintInformation(const std::string& figure, const std::string& value,
+                             const std::string& note, const std::string& reference) {
+    std::printf("FIGURE\t%s\t%s\t%s\tinfo\t%s\n", figure.c_str(), value.c_str(), note.c_str(),
+                reference.c_str());
     std::fflush(stdout);
 }
 

@@ -86,7 +86,7 @@ LC_ALL=C awk -F '\t' '
 echo
 
 figure_count=$(wc -l <"$figures")
-missed=$(awk -F '\t' '$4 != "ok"' "$figures" | wc -l)
+missed=$(awk -F '\t' '$4 != "ok" && $4 != "info"' "$figures" | wc -l)
 echo "Load average before $load_before, after $load_after ($cores cores). Each value is the" \
     "median of several runs; every single run is in $out."
 if awk -v before="${load_before%% *}" -v after="${load_after%% *}" -v cores="$cores" \
