@@ -359,7 +359,7 @@ struct RateRun {
     // time of the whole process (the writer included).
     double frameUs = 0, paintUs = 0, layoutUs = 0, otherUs = 0, windowCpuUs = 0, processCpuUs = 0;
     // Processor time per frame of the other threads: the program's reader thread, and the
-    // threads of Qt's pool that share out the conversion of each repainted window image.
+    // threads of Qt's pool, which share out the fills and blends of large repaints.
     double readerCpuUs = 0, poolCpuUs = 0;
     double paintsPerFrame = 0;
 };
