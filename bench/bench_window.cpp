@@ -378,18 +378,23 @@ RateRun MeasureRate(const bench::PtyLine& line, TfrmDielmon& window, LabelWatch&
     std::atomic<long long> onShow{0};
     std::mutex lock;
     std::condition_variable progressed;
+    const TCommThread& reader = window.Connection()->Thread();
+    const std::uint64_t reads0 = reader.Reads();
+    const std::uint64_t bytes0 = reader.BytesRead();
+    // As things stood when the last frame went on show; polls after it read nothing.
     SteadyClock::time_point last{};
+    std::uint64_t readsAtLast = reads0;
+    std::uint64_t bytesAtLast = bytes0;
     watch.OnStep = [&](long long steps, SteadyClock::time_point at) {
         {
             std::lock_guard<std::mutex> guard(lock);
             onShow.store(steps - base);
         }
         last = at;
+        readsAtLast = reader.Reads();
+        bytesAtLast = reader.BytesRead();
         progressed.notify_all();
     };
-    const TCommThread& reader = window.Connection()->Thread();
-    const std::uint64_t reads0 = reader.Reads();
-    const std::uint64_t bytes0 = reader.BytesRead();
     const TimingApp::Tally spent0 = app.Spent;
     const double windowCpu0 = ThreadCpuSeconds();
     const std::map<int, double> threads0 = ThreadCpu();
@@ -399,7 +404,9 @@ RateRun MeasureRate(const bench::PtyLine& line, TfrmDielmon& window, LabelWatch&
     const auto start = SteadyClock::now();
     std::thread writer([&] {
         writerTid.store(static_cast<int>(::gettid()));
-        const std::size_t piece = 4 * 17 * 16; // whole frames, as a device's buffer sends them
+        // Whole frames, as a device's buffer sends them; small pieces when paced, so that the
+        // line holds nearly as much as one read takes whole.
+        const std::size_t piece = (outstanding > 0 ? 8 : 64) * frameSize;
         std::size_t at = 0;
         while (at < stream.size() && !stop.load()) {
             std::size_t n = std::min(piece, stream.size() - at);
@@ -450,10 +457,9 @@ RateRun MeasureRate(const bench::PtyLine& line, TfrmDielmon& window, LabelWatch&
     run.lost = frames - seen;
     const double seconds = std::chrono::duration<double>(last - start).count();
     run.framesPerSecond = seconds > 0 ? static_cast<double>(seen) / seconds : 0;
-    const std::uint64_t reads = reader.Reads() - reads0;
+    const std::uint64_t reads = readsAtLast - reads0;
     run.bytesPerRead =
-        reads > 0 ? static_cast<double>(reader.BytesRead() - bytes0) / static_cast<double>(reads)
-                  : 0;
+        reads > 0 ? static_cast<double>(bytesAtLast - bytes0) / static_cast<double>(reads) : 0;
     run.readsPerSecond = seconds > 0 ? static_cast<double>(reads) / seconds : 0;
     if (seen > 0) {
         const double n = static_cast<double>(seen);
