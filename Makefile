@@ -1,5 +1,5 @@
 # Entry points for the long runs. The everyday commands are scripts/run.sh and scripts/test.sh.
-.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan
+.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan bench
 
 FUZZ_SECONDS ?= 60
 
@@ -27,3 +27,7 @@ check-asan:
 
 check-tsan:
 	scripts/check-sanitizer.sh thread build-tsan
+
+# Every speed and memory figure against its target, built in release mode in build-bench/.
+bench:
+	bench/run.sh

@@ -1,0 +1,630 @@
+// The real window, offscreen, on a pseudo-terminal whose other end this program writes step
+// frames into: the whole receive path of the program (reader thread polling the port,
+// reassembly, hand-over to the window's thread, dispatcher, labels) between the last byte
+// written and the text on show.
+//
+// Latency: frames written one at a time at random moments, so that they fall at every phase of
+// the reader's 50 ms poll. "Written" is when write(2) of the frame's last byte has returned;
+// "on show" is when Lbl_UpInfo takes the frame's text, seen by an event filter on the label
+// (setting its gbkText property sends it a DynamicPropertyChange event, after the text is set).
+// The gauge's "steps" property tells which frame it was. References from the same run: the same
+// frames on a second line read by a bare thread that polls every 50 ms, the reader's poll period
+// counted from its passes, and each latency split where the debug log shows the reader had the
+// frame (it traces every chunk it reads; inotify tells when).
+//
+// Sustained rate: frames written as fast as the stack takes them, and counted when their text
+// is on show. Two ways: flat out (the writer never waits), and with no more bytes waiting in the
+// line than one read takes whole (at most 2048 − 259 bytes: a read of 2048 bytes on top of a
+// frame cut in half by the previous read overflows the receive buffer, whose oldest bytes,
+// that half frame, are dropped).
+#include "figures.h"
+#include "line.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QDynamicPropertyChangeEvent>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QTimer>
+#include <atomic>
+#include <clocale>
+#include <condition_variable>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <random>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace dielmon;
+using bench::SteadyClock;
+
+namespace {
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Where the window's thread spends its processor time, by the kind of event it was handling:
+// frames handed over (the hand-over posts each frame to the window as a queued call),
+// repaints, layout requests, and everything else. Processor time rather than wall time, so
+// that other work on the machine does not count. Events sent from inside another are counted
+// in the outer one.
+class TimingApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    QObject* Window = nullptr;
+
+    enum Kind { Frame, Paint, Layout, Other, Kinds };
+    struct Tally {
+        std::uint64_t count[Kinds] = {};
+        double us[Kinds] = {};
+    } Spent;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (Depth_ > 0) {
+            return QApplication::notify(receiver, event);
+        }
+        Kind kind = Other;
+        if (event->type() == QEvent::MetaCall && receiver == Window) {
+            kind = Frame;
+        } else if (event->type() == QEvent::UpdateRequest || event->type() == QEvent::Paint) {
+            kind = Paint;
+        } else if (event->type() == QEvent::LayoutRequest) {
+            kind = Layout;
+        }
+        ++Depth_;
+        const double start = ThreadCpuSeconds();
+        const bool result = QApplication::notify(receiver, event);
+        Spent.us[kind] += (ThreadCpuSeconds() - start) * 1e6;
+        ++Spent.count[kind];
+        --Depth_;
+        return result;
+    }
+
+private:
+    int Depth_ = 0;
+};
+
+// Processor time of each thread of this process, by thread id, from the scheduler's account.
+std::map<int, double> ThreadCpu() {
+    std::map<int, double> out;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream stat(task.path() / "schedstat");
+        double ns = 0;
+        if (stat >> ns) {
+            out[std::atoi(task.path().filename().c_str())] = ns * 1e-9;
+        }
+    }
+    return out;
+}
+
+double ProcessCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Sees each text Lbl_UpInfo takes and which step frame brought it.
+class LabelWatch : public QObject {
+public:
+    LabelWatch(TextLabel* label, QProgressBar* gauge) : Gauge_(gauge) {
+        label->installEventFilter(this);
+    }
+
+    // Step count on show; -1 before the first step frame.
+    std::atomic<long long> Steps{-1};
+    std::function<void(long long steps, SteadyClock::time_point at)> OnStep;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::DynamicPropertyChange &&
+            static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == "gbkText") {
+            const auto at = SteadyClock::now();
+            const QVariant steps = Gauge_->property("steps");
+            if (steps.isValid()) {
+                Steps.store(steps.toLongLong());
+                if (OnStep) {
+                    OnStep(steps.toLongLong(), at);
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    QProgressBar* Gauge_;
+};
+
+// Runs the window's event loop until `done` or the time limit; false on the limit.
+bool RunUntil(const std::function<bool()>& done, int limitMs) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    bool timedOut = false;
+    QTimer::singleShot(limitMs, &loop, [&] {
+        timedOut = true;
+        loop.quit();
+    });
+    check.start(20);
+    if (!done()) {
+        loop.exec();
+    }
+    return !timedOut || done();
+}
+
+struct LatencyRun {
+    std::vector<double> ms; // one per frame
+    double pollMs = 0;      // mean period of the reader's passes
+    // The same frames on a second line, read by a thread that does nothing but poll it every
+    // 50 ms: the floor of the design on this machine at this moment, disturbances included.
+    std::vector<double> floorMs;
+    // The two parts of each frame's latency: until the reader had read it (waiting for the
+    // poll), and from there until the label had its text (trace, reassembly, hand-over,
+    // dispatch).
+    std::vector<double> readMs, handOverMs;
+};
+
+// Polls `path` every 50 ms like the reader thread, and notes when each frame of `frameSize`
+// bytes has been read, until stopped.
+class BarePoller {
+public:
+    BarePoller(const std::string& path, std::size_t frameSize, std::size_t frames)
+        : Fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)),
+          FrameSize_(frameSize), Read_(frames) {
+        Thread_ = std::thread([this] { Run(); });
+    }
+    ~BarePoller() {
+        Stop();
+        ::close(Fd_);
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> guard(Lock_);
+            Stop_ = true;
+        }
+        Wake_.notify_all();
+        if (Thread_.joinable()) {
+            Thread_.join();
+        }
+    }
+    // When frame k had been read; after Stop.
+    const std::vector<SteadyClock::time_point>& Read() const { return Read_; }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(Lock_);
+        std::uint8_t buffer[kRecvBufSize];
+        std::size_t bytes = 0;
+        while (!Wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return Stop_; })) {
+            int waiting = 0;
+            if (::ioctl(Fd_, FIONREAD, &waiting) != 0 || waiting <= 0) {
+                continue;
+            }
+            const ssize_t n = ::read(Fd_, buffer, sizeof buffer);
+            const auto at = SteadyClock::now();
+            if (n <= 0) {
+                continue;
+            }
+            for (std::size_t k = bytes / FrameSize_;
+                 k < (bytes + static_cast<std::size_t>(n)) / FrameSize_ && k < Read_.size(); ++k) {
+                Read_[k] = at;
+            }
+            bytes += static_cast<std::size_t>(n);
+        }
+    }
+
+    int Fd_;
+    std::size_t FrameSize_;
+    std::vector<SteadyClock::time_point> Read_;
+    std::mutex Lock_;
+    std::condition_variable Wake_;
+    bool Stop_ = false;
+    std::thread Thread_;
+};
+
+// Notes when the program's debug log is written to. The reader thread traces every chunk it
+// reads before it cuts frames out of it, so in a run where nothing else is logged the first
+// write after a frame was sent is the moment the reader had it.
+class LogWatch {
+public:
+    explicit LogWatch(const std::string& folder) : Fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        std::filesystem::create_directories(folder);
+        ::inotify_add_watch(Fd_, folder.c_str(), IN_MODIFY);
+        Thread_ = std::thread([this] { Run(); });
+    }
+    ~LogWatch() {
+        Stop();
+        ::close(Fd_);
+    }
+    void Stop() {
+        Stop_.store(true);
+        if (Thread_.joinable()) {
+            Thread_.join();
+        }
+    }
+    // After Stop: the times of the writes, in order.
+    const std::vector<SteadyClock::time_point>& Writes() const { return Writes_; }
+
+private:
+    void Run() {
+        alignas(inotify_event) char buffer[4096];
+        while (!Stop_.load()) {
+            pollfd p{Fd_, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                const auto at = SteadyClock::now();
+                if (::read(Fd_, buffer, sizeof buffer) > 0) {
+                    Writes_.push_back(at);
+                }
+            }
+        }
+    }
+
+    int Fd_;
+    std::atomic<bool> Stop_{false};
+    std::vector<SteadyClock::time_point> Writes_;
+    std::thread Thread_;
+};
+
+LatencyRun MeasureLatency(const bench::PtyLine& line, TfrmDielmon& window, LabelWatch& watch,
+                          int frames, std::uint32_t seed) {
+    LogWatch logWrites(window.Log().LogFolder());
+    const bench::PtyLine floorLine;
+    BarePoller poller(floorLine.Path(), bench::StepFrame(0).size(),
+                      static_cast<std::size_t>(frames));
+    const long long base = watch.Steps.load() < 0 ? 0 : watch.Steps.load();
+    std::vector<SteadyClock::time_point> written(static_cast<std::size_t>(frames));
+    std::vector<SteadyClock::time_point> shown(static_cast<std::size_t>(frames));
+    std::vector<SteadyClock::time_point> floorWritten(static_cast<std::size_t>(frames));
+    std::atomic<int> seen{0};
+    watch.OnStep = [&](long long steps, SteadyClock::time_point at) {
+        const long long k = steps - base - 1;
+        if (k >= 0 && k < frames) {
+            shown[static_cast<std::size_t>(k)] = at;
+            seen.fetch_add(1);
+        }
+    };
+    const std::uint64_t passesBefore = window.Connection()->Thread().Passes();
+    const auto start = SteadyClock::now();
+    std::thread writer([&] {
+        std::mt19937 rng(seed);
+        // Gaps of 25 to 75 ms: the sum of the gaps, modulo the 50 ms poll, spreads the frames
+        // evenly over every phase of the poll.
+        std::uniform_int_distribution<int> gapUs(25000, 75000);
+        for (int k = 0; k < frames; ++k) {
+            std::this_thread::sleep_for(std::chrono::microseconds(gapUs(rng)));
+            const auto frame = bench::StepFrame(static_cast<std::uint64_t>(base + k));
+            line.Write(frame);
+            written[static_cast<std::size_t>(k)] = SteadyClock::now();
+            floorLine.Write(frame);
+            floorWritten[static_cast<std::size_t>(k)] = SteadyClock::now();
+        }
+    });
+    RunUntil([&] { return seen.load() >= frames; }, frames * 75 + 10000);
+    writer.join();
+    const auto end = SteadyClock::now();
+    watch.OnStep = nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // the poller's last pass
+    poller.Stop();
+    logWrites.Stop();
+    const std::vector<SteadyClock::time_point>& floorRead = poller.Read();
+    const std::vector<SteadyClock::time_point>& logged = logWrites.Writes();
+
+    LatencyRun run;
+    for (int k = 0; k < frames; ++k) {
+        const auto w = floorWritten[static_cast<std::size_t>(k)];
+        const auto r = floorRead[static_cast<std::size_t>(k)];
+        if (r.time_since_epoch().count() != 0 && r >= w) {
+            run.floorMs.push_back(bench::MillisecondsBetween(w, r));
+        }
+    }
+    for (int k = 0; k < frames; ++k) {
+        const auto w = written[static_cast<std::size_t>(k)];
+        const auto s = shown[static_cast<std::size_t>(k)];
+        if (s.time_since_epoch().count() != 0 && s >= w) {
+            run.ms.push_back(bench::MillisecondsBetween(w, s));
+            const auto read = std::lower_bound(logged.begin(), logged.end(), w);
+            if (read != logged.end() && *read <= s) {
+                run.readMs.push_back(bench::MillisecondsBetween(w, *read));
+                run.handOverMs.push_back(bench::MillisecondsBetween(*read, s));
+            }
+        }
+    }
+    const std::uint64_t passes = window.Connection()->Thread().Passes() - passesBefore;
+    run.pollMs =
+        passes > 0 ? bench::MillisecondsBetween(start, end) / static_cast<double>(passes) : 0;
+    return run;
+}
+
+struct RateRun {
+    double framesPerSecond = 0;
+    long long lost = 0;
+    double bytesPerRead = 0;
+    double readsPerSecond = 0;
+    // Per frame on show: the window thread's time in the frame's own handling, in repaints,
+    // in layout requests and in other events, and its processor time in all; the processor
+    // time of the whole process (the writer included).
+    double frameUs = 0, paintUs = 0, layoutUs = 0, otherUs = 0, windowCpuUs = 0, processCpuUs = 0;
+    // Processor time per frame of the other threads: the program's reader thread, and the
+    // threads of Qt's pool, which share out the fills and blends of large repaints.
+    double readerCpuUs = 0, poolCpuUs = 0;
+    double paintsPerFrame = 0;
+};
+
+// `window` bytes at most outstanding (written, not yet on show); 0: no limit.
+RateRun MeasureRate(const bench::PtyLine& line, TfrmDielmon& window, LabelWatch& watch,
+                    TimingApp& app, int frames, std::size_t outstanding) {
+    const long long base = watch.Steps.load() < 0 ? 0 : watch.Steps.load();
+    const std::size_t frameSize = bench::StepFrame(0).size();
+    std::vector<std::uint8_t> stream;
+    stream.reserve(static_cast<std::size_t>(frames) * frameSize);
+    for (int k = 0; k < frames; ++k) {
+        const auto f = bench::StepFrame(static_cast<std::uint64_t>(base + k));
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    std::atomic<long long> onShow{0};
+    std::mutex lock;
+    std::condition_variable progressed;
+    const TCommThread& reader = window.Connection()->Thread();
+    const std::uint64_t reads0 = reader.Reads();
+    const std::uint64_t bytes0 = reader.BytesRead();
+    // As things stood when the last frame went on show; polls after it read nothing.
+    SteadyClock::time_point last{};
+    std::uint64_t readsAtLast = reads0;
+    std::uint64_t bytesAtLast = bytes0;
+    watch.OnStep = [&](long long steps, SteadyClock::time_point at) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            onShow.store(steps - base);
+        }
+        last = at;
+        readsAtLast = reader.Reads();
+        bytesAtLast = reader.BytesRead();
+        progressed.notify_all();
+    };
+    const TimingApp::Tally spent0 = app.Spent;
+    const double windowCpu0 = ThreadCpuSeconds();
+    const std::map<int, double> threads0 = ThreadCpu();
+    std::atomic<int> writerTid{0};
+    const double processCpu0 = ProcessCpuSeconds();
+    std::atomic<bool> stop{false};
+    const auto start = SteadyClock::now();
+    std::thread writer([&] {
+        writerTid.store(static_cast<int>(::gettid()));
+        // Whole frames, as a device's buffer sends them; small pieces when paced, so that the
+        // line holds nearly as much as one read takes whole.
+        const std::size_t piece = (outstanding > 0 ? 8 : 64) * frameSize;
+        std::size_t at = 0;
+        while (at < stream.size() && !stop.load()) {
+            std::size_t n = std::min(piece, stream.size() - at);
+            if (outstanding > 0) {
+                std::unique_lock<std::mutex> guard(lock);
+                progressed.wait_for(guard, std::chrono::milliseconds(100), [&] {
+                    const std::size_t shownBytes =
+                        static_cast<std::size_t>(onShow.load()) * frameSize;
+                    return stop.load() || at + n <= shownBytes + outstanding;
+                });
+                const std::size_t shownBytes = static_cast<std::size_t>(onShow.load()) * frameSize;
+                if (at + n > shownBytes + outstanding) {
+                    continue;
+                }
+            }
+            if (!line.Write(stream.data() + at, n)) {
+                break;
+            }
+            at += n;
+        }
+    });
+    // Done when every frame is on show, or when nothing more has come for two seconds.
+    long long lastCount = -1;
+    auto lastChange = SteadyClock::now();
+    RunUntil(
+        [&] {
+            const long long n = onShow.load();
+            if (n != lastCount) {
+                lastCount = n;
+                lastChange = SteadyClock::now();
+            }
+            return n >= frames || SteadyClock::now() - lastChange > std::chrono::seconds(2);
+        },
+        120000);
+    stop.store(true);
+    progressed.notify_all();
+    const double windowCpu = ThreadCpuSeconds() - windowCpu0;
+    const std::map<int, double> threads1 = ThreadCpu();
+    const double processCpu = ProcessCpuSeconds() - processCpu0;
+    const TimingApp::Tally spent = app.Spent;
+    writer.join();
+    watch.OnStep = nullptr;
+    // Drain what is still queued so that the next run starts on an empty line.
+    RunUntil([&] { return false; }, 300);
+
+    RateRun run;
+    const long long seen = std::min<long long>(onShow.load(), frames);
+    run.lost = frames - seen;
+    const double seconds = std::chrono::duration<double>(last - start).count();
+    run.framesPerSecond = seconds > 0 ? static_cast<double>(seen) / seconds : 0;
+    const std::uint64_t reads = readsAtLast - reads0;
+    run.bytesPerRead =
+        reads > 0 ? static_cast<double>(bytesAtLast - bytes0) / static_cast<double>(reads) : 0;
+    run.readsPerSecond = seconds > 0 ? static_cast<double>(reads) / seconds : 0;
+    if (seen > 0) {
+        const double n = static_cast<double>(seen);
+        run.frameUs = (spent.us[TimingApp::Frame] - spent0.us[TimingApp::Frame]) / n;
+        run.paintUs = (spent.us[TimingApp::Paint] - spent0.us[TimingApp::Paint]) / n;
+        run.layoutUs = (spent.us[TimingApp::Layout] - spent0.us[TimingApp::Layout]) / n;
+        run.otherUs = (spent.us[TimingApp::Other] - spent0.us[TimingApp::Other]) / n;
+        run.paintsPerFrame =
+            static_cast<double>(spent.count[TimingApp::Paint] - spent0.count[TimingApp::Paint]) / n;
+        run.windowCpuUs = windowCpu * 1e6 / n;
+        for (const auto& [tid, seconds] : threads1) {
+            const auto before = threads0.find(tid);
+            const double us = (seconds - (before != threads0.end() ? before->second : 0)) * 1e6 / n;
+            std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
+            std::string name;
+            std::getline(comm, name);
+            if (tid == static_cast<int>(::getpid()) || tid == writerTid.load()) {
+                continue;
+            }
+            if (name.rfind("Thread (pooled)", 0) == 0) {
+                run.poolCpuUs += us;
+            } else {
+                run.readerCpuUs += us;
+            }
+        }
+        run.processCpuUs = processCpu * 1e6 / n;
+    }
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    TimingApp app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    InstallFontSubstitutes();
+    QApplication::setFont(SongFont(13));
+
+    const int runs = bench::Runs(3);
+    const int latencyFrames = 300;
+    const int rateFrames = 12000;
+
+    bench::ScratchHome home;
+    bench::PtyLine line;
+    WindowSetup setup;
+    setup.AppPath = home.Folder();
+    setup.Port = line.Path();
+    TfrmDielmon window(setup);
+    app.Window = &window;
+    window.show();
+    if (!RunUntil([&] { return window.State().PortOpen; }, 10000)) {
+        const char* why = "the window did not open the line";
+        bench::PrintUnmeasured("Latency p50, last byte written → label", "—", why);
+        return 1;
+    }
+    LabelWatch watch(window.Lbl_UpInfo, window.ProgBar_Step);
+    // Connected: the instrument's settings report fills the panel, as after "连接".
+    line.Write(bench::ParametersFrame());
+    RunUntil([&] { return window.PanelModel().CBox_ConnType.ItemIndex >= 0; }, 10000);
+    // A few frames first, so that fonts, glyph caches and the label's page are ready.
+    MeasureLatency(line, window, watch, 10, 99);
+
+    std::vector<double> p50s, p99s, polls, floor50s, floor99s, read99s, handOver99s;
+    std::size_t samples = 0;
+    for (int r = 0; r < runs; ++r) {
+        const LatencyRun run = MeasureLatency(line, window, watch, latencyFrames, 1000 + r);
+        const double p50 = bench::Percentile(run.ms, 50);
+        const double p99 = bench::Percentile(run.ms, 99);
+        std::cout << "latency run " << r + 1 << ": " << run.ms.size() << " frames, p50 "
+                  << bench::Fixed(p50, 2) << " ms, p99 " << bench::Fixed(p99, 2) << " ms, max "
+                  << bench::Fixed(bench::Percentile(run.ms, 100), 2) << " ms, poll period "
+                  << bench::Fixed(run.pollMs, 2) << " ms" << std::endl;
+        if (static_cast<int>(run.ms.size()) < latencyFrames) {
+            std::cout << "  " << latencyFrames - static_cast<int>(run.ms.size())
+                      << " frames never reached the label" << std::endl;
+        }
+        p50s.push_back(p50);
+        p99s.push_back(p99);
+        floor50s.push_back(bench::Percentile(run.floorMs, 50));
+        floor99s.push_back(bench::Percentile(run.floorMs, 99));
+        std::cout << "  bare poller on a second line: p50 " << bench::Fixed(floor50s.back(), 2)
+                  << " ms, p99 " << bench::Fixed(floor99s.back(), 2) << " ms" << std::endl;
+        read99s.push_back(bench::Percentile(run.readMs, 99));
+        handOver99s.push_back(bench::Percentile(run.handOverMs, 99));
+        std::cout << "  until read: p50 " << bench::Fixed(bench::Percentile(run.readMs, 50), 2)
+                  << " ms, p99 " << bench::Fixed(read99s.back(), 2) << " ms; read to label: p50 "
+                  << bench::Fixed(bench::Percentile(run.handOverMs, 50), 2) << " ms, p99 "
+                  << bench::Fixed(handOver99s.back(), 2) << " ms, max "
+                  << bench::Fixed(bench::Percentile(run.handOverMs, 100), 2) << " ms ("
+                  << run.handOverMs.size() << " frames)" << std::endl;
+        polls.push_back(run.pollMs);
+        samples = std::min(samples == 0 ? run.ms.size() : samples, run.ms.size());
+    }
+    const std::string floor = "a bare 50 ms poller, same frames on a second line: p50 " +
+                              bench::Fixed(bench::Median(floor50s), 1) + " / p99 " +
+                              bench::Fixed(bench::Median(floor99s), 1) +
+                              " ms; reader's poll period " + bench::Fixed(bench::Median(polls), 1) +
+                              " ms";
+    const std::string split =
+        "; p99 until the reader had it " + bench::Fixed(bench::Median(read99s), 1) +
+        " ms, from there to the label " + bench::Fixed(bench::Median(handOver99s), 1) + " ms";
+    const std::string over =
+        "; " + std::to_string(samples) + " frames × " + std::to_string(runs) + " runs";
+    bench::PrintInformation("Latency p50, last byte written → label",
+                            bench::Fixed(bench::Median(p50s), 1) + " ms", "— (the target is p99)",
+                            floor + over);
+    bench::PrintFigure("Latency p99, last byte written → label",
+                       bench::Fixed(bench::Median(p99s), 1) + " ms", "≤ 60 ms",
+                       bench::Median(p99s) <= 60 && samples >= 300, floor + split + over);
+
+    const double lineFrames = bench::kLineBytesPerSecond / 17.0;
+    const double target = 20 * lineFrames;
+    for (const bool limited : {false, true}) {
+        std::vector<RateRun> done;
+        long long lost = 0;
+        for (int r = 0; r < runs; ++r) {
+            const RateRun run = MeasureRate(line, window, watch, app, rateFrames,
+                                            limited ? kRecvBufSize - kMaxFrameLength + 1 : 0);
+            std::cout << (limited ? "paced" : "flat-out") << " run " << r + 1 << ": "
+                      << bench::Fixed(run.framesPerSecond, 0) << " frames/s, lost " << run.lost
+                      << ", " << bench::Fixed(run.bytesPerRead, 0) << " B per read, "
+                      << bench::Fixed(run.readsPerSecond, 1)
+                      << " reads/s; processor per frame: window thread "
+                      << bench::Fixed(run.windowCpuUs, 1) << " µs (handling "
+                      << bench::Fixed(run.frameUs, 1) << ", repaint "
+                      << bench::Fixed(run.paintUs, 1) << " in "
+                      << bench::Fixed(run.paintsPerFrame, 2) << " repaints, layout "
+                      << bench::Fixed(run.layoutUs, 1) << ", other " << bench::Fixed(run.otherUs, 1)
+                      << "), Qt's pool " << bench::Fixed(run.poolCpuUs, 1) << " µs, reader thread "
+                      << bench::Fixed(run.readerCpuUs, 1) << " µs; whole process "
+                      << bench::Fixed(run.processCpuUs, 1) << " µs" << std::endl;
+            done.push_back(run);
+            lost += run.lost;
+        }
+        auto median = [&](double RateRun::*field) {
+            std::vector<double> v;
+            for (const RateRun& r : done) {
+                v.push_back(r.*field);
+            }
+            return bench::Median(v);
+        };
+        const double rate = median(&RateRun::framesPerSecond);
+        const std::string reference =
+            bench::Fixed(rate / lineFrames, 2) + "× what the 230400-baud line carries (" +
+            bench::Grouped(lineFrames) + " step frames/s of 17 B); " +
+            bench::Fixed(median(&RateRun::bytesPerRead), 0) + " B per read, " +
+            bench::Fixed(median(&RateRun::readsPerSecond), 1) +
+            " reads/s; processor per frame: window thread " +
+            bench::Fixed(median(&RateRun::windowCpuUs), 0) + " µs (handling " +
+            bench::Fixed(median(&RateRun::frameUs), 0) + ", repaint " +
+            bench::Fixed(median(&RateRun::paintUs), 0) + "), Qt's pool " +
+            bench::Fixed(median(&RateRun::poolCpuUs), 0) + " µs, reader thread " +
+            bench::Fixed(median(&RateRun::readerCpuUs), 0) + " µs; " + std::to_string(lost) +
+            " of " + bench::Grouped(double(rateFrames) * runs) + " lost";
+        if (limited) {
+            bench::PrintFigure("Sustained frames/s, no frame lost", bench::Grouped(rate) + "/s",
+                               "≥ " + bench::Grouped(target) + "/s (20× line)",
+                               rate >= target && lost == 0, reference);
+        } else {
+            // More bytes per read and so more frames per pass, but a read of a whole buffer
+            // drops the half frame the read before it left.
+            bench::PrintInformation("Sustained frames/s, writer flat out",
+                                    bench::Grouped(rate) + "/s", "— (loses frames)", reference);
+        }
+    }
+    return 0;
+}
