@@ -51,26 +51,49 @@ void FrameHandOver::FrameReady(const std::uint8_t* frame, int length) {
     if (frame == nullptr || length <= 0 || Cancelled()) {
         return;
     }
+    if (FBatching) {
+        FBatch.emplace_back(frame, frame + length);
+        return;
+    }
+    HandOver({std::vector<std::uint8_t>(frame, frame + length)});
+}
+
+void FrameHandOver::BeginBatch() {
+    FBatching = true;
+    FBatch.clear();
+}
+
+void FrameHandOver::EndBatch() {
+    FBatching = false;
+    if (!FBatch.empty()) {
+        HandOver(std::move(FBatch));
+    }
+    FBatch.clear();
+}
+
+void FrameHandOver::HandOver(std::vector<std::vector<std::uint8_t>> frames) {
     struct Pending {
-        std::vector<std::uint8_t> frame;
+        std::vector<std::vector<std::uint8_t>> frames;
         bool done = false; // guarded by Shared::lock
     };
     auto pending = std::make_shared<Pending>();
-    pending->frame.assign(frame, frame + length);
+    pending->frames = std::move(frames);
     const std::shared_ptr<Shared> shared = FShared;
 
     Job job = [shared, pending] {
         RunsAfterItsPost();
-        std::unique_lock<std::mutex> lock(shared->lock);
-        if (shared->cancelled) {
-            return;
+        for (const auto& frame : pending->frames) {
+            std::unique_lock<std::mutex> lock(shared->lock);
+            if (shared->cancelled) {
+                return;
+            }
+            // Unlocked while the consumer runs: it may cancel the hand-over itself.
+            lock.unlock();
+            if (shared->consumer) {
+                shared->consumer(frame.data(), static_cast<int>(frame.size()));
+            }
         }
-        // Unlocked while the consumer runs: it may cancel the hand-over itself.
-        lock.unlock();
-        if (shared->consumer) {
-            shared->consumer(pending->frame.data(), static_cast<int>(pending->frame.size()));
-        }
-        lock.lock();
+        std::lock_guard<std::mutex> lock(shared->lock);
         pending->done = true;
         shared->handled.notify_all();
     };
@@ -112,7 +135,13 @@ void TCommReceiver::CommReceive(const std::uint8_t* data, int count) {
         FTrace(text);
     }
     FLog.WriteLog(text);
-    FReassembler.Feed(data, count, FSink);
+    if (FHandOver != nullptr) {
+        FHandOver->BeginBatch();
+        FReassembler.Feed(data, count, FSink);
+        FHandOver->EndBatch();
+    } else {
+        FReassembler.Feed(data, count, FSink);
+    }
 }
 
 void TCommReceiver::CancelHandOver() {

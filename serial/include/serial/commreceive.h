@@ -33,8 +33,14 @@ public:
     FrameHandOver(Post post, Consumer consumer);
     ~FrameHandOver() override; // cancels
 
-    // On the reader thread: copies the frame, posts it and waits for the consumer.
+    // On the reader thread: copies the frame, posts it and waits for the consumer. Between
+    // BeginBatch and EndBatch the frame is only kept; EndBatch posts the frames kept as one job
+    // that hands them to the consumer one after the other, in order, and waits for it. The
+    // frames of one read thus cost one trip through the consumer's event loop instead of one
+    // each, while the consumer still sees one frame at a time.
     void FrameReady(const std::uint8_t* frame, int length) override;
+    void BeginBatch();
+    void EndBatch();
 
     // From any thread. A consumer already running is not waited for.
     void Cancel();
@@ -48,8 +54,13 @@ private:
         Consumer consumer;
     };
 
+    // Posts the frames as one job and waits until it has run or the hand-over is cancelled.
+    void HandOver(std::vector<std::vector<std::uint8_t>> frames);
+
     std::shared_ptr<Shared> FShared;
     Post FPost;
+    bool FBatching = false; // reader thread only
+    std::vector<std::vector<std::uint8_t>> FBatch;
 };
 
 // CommReceive as a receive callback: traces every chunk as a "received" line, then feeds the
