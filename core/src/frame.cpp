@@ -42,23 +42,27 @@ void Reassembler::Discard(int count) {
 }
 
 void Reassembler::Feed(const std::uint8_t* data, int count, FrameSink& sink) {
-    if (count <= 0) {
-        return;
+    // A chunk larger than the room left is taken in pieces, each scanned before the next is
+    // appended: the scan hands over the frames a piece completes and frees their room, so a
+    // full read never pushes out the start of a frame that it completes. A buffer still full
+    // after a scan holds a "$" whose end marker did not match and no other "$": nothing in it
+    // can start a frame, and its oldest bytes give way.
+    while (count > 0) {
+        int piece = std::min(count, kRecvBufSize - RecvLen_);
+        if (piece == 0) {
+            piece = std::min(count, kRecvBufSize);
+            OverflowDropped_ += static_cast<std::uint64_t>(piece);
+            Discard(piece);
+        }
+        std::memcpy(RecvBuf_ + RecvLen_, data, static_cast<std::size_t>(piece));
+        RecvLen_ += piece;
+        Scan(sink);
+        data += piece;
+        count -= piece;
     }
-    if (count > kRecvBufSize) {
-        // Only the newest bytes of an oversized chunk can be kept.
-        OverflowDropped_ += static_cast<std::uint64_t>(count - kRecvBufSize);
-        data += count - kRecvBufSize;
-        count = kRecvBufSize;
-    }
-    if (RecvLen_ + count > kRecvBufSize) {
-        const int drop = RecvLen_ + count - kRecvBufSize;
-        OverflowDropped_ += static_cast<std::uint64_t>(drop);
-        Discard(drop);
-    }
-    std::memcpy(RecvBuf_ + RecvLen_, data, static_cast<std::size_t>(count));
-    RecvLen_ += count;
+}
 
+void Reassembler::Scan(FrameSink& sink) {
     int i = 0;
     int pending = -1; // the last "$" whose end marker did not match
     for (;;) {

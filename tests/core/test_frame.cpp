@@ -135,3 +135,42 @@ TEST(Reassembly, NeverWritesPastItsBufferAndDropsTheOldestBytes) {
     EXPECT_EQ(r.OverflowDropped(), frame.size());
     EXPECT_EQ(r.RecvLen(), 0);
 }
+
+TEST(Reassembly, AFullChunkAfterAPartialFrameLosesNothing) {
+    // 400 numbered frames of 13 bytes, as a long listing of the store arrives.
+    Bytes stream;
+    for (int k = 0; k < 400; ++k) {
+        const Bytes f =
+            BuildFrame(0x1D, Bytes{static_cast<std::uint8_t>(k >> 8),
+                                   static_cast<std::uint8_t>(k & 0xFF), 0, 0, 0, 0, 0, 0});
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    const auto expectAll = [&stream](const Collect& c, const Reassembler& r) {
+        ASSERT_EQ(c.frames.size(), 400u);
+        Bytes joined;
+        for (const Bytes& f : c.frames) {
+            joined.insert(joined.end(), f.begin(), f.end());
+        }
+        EXPECT_EQ(joined, stream);
+        EXPECT_EQ(r.OverflowDropped(), 0u);
+        EXPECT_EQ(r.RecvLen(), 0);
+    };
+    { // full reads while a frame's start waits in the buffer
+        Reassembler r;
+        Collect c;
+        std::size_t at = 0;
+        for (const std::size_t n : {std::size_t{7}, std::size_t{2048}, std::size_t{2048}}) {
+            r.Feed(stream.data() + at, static_cast<int>(n), c);
+            at += n;
+            EXPECT_LT(r.RecvLen(), 13);
+        }
+        r.Feed(stream.data() + at, static_cast<int>(stream.size() - at), c);
+        expectAll(c, r);
+    }
+    { // everything at once
+        Reassembler r;
+        Collect c;
+        Feed(r, stream, c);
+        expectAll(c, r);
+    }
+}

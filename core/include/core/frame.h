@@ -33,20 +33,24 @@ public:
 
 // The reassembly of received chunks into frames. A frame is a "$" whose end marker stands
 // exactly N + 4 bytes further on; check bytes are not examined. Buffers are fixed; nothing is
-// allocated. When a chunk would take the buffer past its size, the oldest bytes are dropped.
+// allocated. A chunk that does not fit into the room left is taken in pieces, each scanned
+// before the next, so that no byte of a frame is lost however much arrives at once; only when
+// the buffer is full of bytes that can start no frame do the oldest of them give way.
 class Reassembler {
 public:
-    // Appends a chunk (1 to kRecvBufSize bytes) and hands every frame it completes to the sink,
+    // Appends a chunk (any number of bytes) and hands every frame it completes to the sink,
     // one at a time and in order.
     void Feed(const std::uint8_t* data, int count, FrameSink& sink);
 
     int RecvLen() const { return RecvLen_; }
     const std::uint8_t* RecvBuf() const { return RecvBuf_; }
-    // Bytes dropped so far because a chunk would have overflowed the buffer.
+    // Bytes dropped so far because the buffer was full of bytes that could start no frame.
     std::uint64_t OverflowDropped() const { return OverflowDropped_; }
     void Clear() { RecvLen_ = 0; }
 
 private:
+    // Hands over every complete frame in the buffer and drops what can start none.
+    void Scan(FrameSink& sink);
     void Discard(int count);
 
     std::uint8_t RecvBuf_[kRecvBufSize] = {};
