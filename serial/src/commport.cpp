@@ -89,7 +89,18 @@ ReadStatus TCommPort::ReadCommStatus(CommHandle handle,
         return ReadStatus::Vanished;
     }
     if (waiting <= 0) {
-        return ReadStatus::Nothing;
+        // Silence, or a line that has ended although the count still answers 0 without an
+        // error (a terminal whose far end has just closed, a driver that counts nothing). Only
+        // an ended line reports a hang-up or an error to poll; it is read once more, for any
+        // bytes the count missed or for the end itself.
+        pollfd p{handle, POLLIN, 0};
+        if (::poll(&p, 1, 0) != 1 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+            return ReadStatus::Nothing;
+        }
+        if ((p.revents & POLLNVAL) != 0) {
+            return ReadStatus::Vanished;
+        }
+        waiting = static_cast<int>(buffer.size());
     }
     // More than a buffer's worth stays in the driver's queue for the next pass; none of it is
     // thrown away.
@@ -106,7 +117,8 @@ ReadStatus TCommPort::ReadCommStatus(CommHandle handle,
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return ReadStatus::Nothing;
         }
-        // End of file (with VMIN 1 only a hung-up line reads 0 bytes), EIO, ENXIO and the like.
+        // End of file (a non-blocking terminal with bytes waiting, or an ended line, reads 0
+        // bytes only at its end), EIO, ENXIO and the like.
         return ReadStatus::Vanished;
     }
 }

@@ -286,3 +286,30 @@ TEST(CommPort, AVanishedLineReadsAsVanishedNotAsSilence) {
     EXPECT_TRUE(Port.WriteComm(h, &byte, 1));
     EXPECT_EQ(Port.CloseComm(h), 0);
 }
+
+TEST(CommPort, ALineThatEndedWhileCountedEmptyReadsAsVanished) {
+    // A stream whose far end has closed, while the byte count still answers 0 without an
+    // error, as a terminal may just after its far end has gone: a pipe behaves so for good.
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    const int readEnd = ::fcntl(fds[0], F_DUPFD_CLOEXEC, 3);
+    ::close(fds[0]);
+    ASSERT_GE(readEnd, 3);
+    Buffer buf{};
+    int count = -7;
+    EXPECT_EQ(Port.ReadCommStatus(readEnd, buf, count), ReadStatus::Nothing);
+    EXPECT_EQ(count, -7);
+
+    const Bytes last = {1, 2, 3};
+    ASSERT_EQ(::write(fds[1], last.data(), last.size()), 3);
+    ::close(fds[1]);
+    // What came before the end is delivered first, then the end is told from silence.
+    ASSERT_EQ(Port.ReadCommStatus(readEnd, buf, count), ReadStatus::Data);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + count), last);
+    EXPECT_EQ(Waiting(readEnd), 0) << "the count answers without an error";
+    count = -7;
+    EXPECT_EQ(Port.ReadCommStatus(readEnd, buf, count), ReadStatus::Vanished);
+    EXPECT_FALSE(Port.ReadComm(readEnd, buf, count));
+    EXPECT_EQ(count, -7);
+    ::close(readEnd);
+}
