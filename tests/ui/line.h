@@ -50,8 +50,10 @@ public:
             if (n < 0 && errno != EAGAIN) {
                 return false;
             }
+            // Without anyone on the program's side the line reports a hang-up and takes
+            // nothing more.
             pollfd p{Master_, POLLOUT, 0};
-            if (::poll(&p, 1, limitMs) <= 0) {
+            if (::poll(&p, 1, limitMs) <= 0 || (p.revents & (POLLHUP | POLLERR)) != 0) {
                 return false;
             }
         }

@@ -11,7 +11,6 @@
 #include "core/results.h"
 #include "core/texts.h"
 #include "serial/portlist.h"
-#include "setcomm.h"
 #include "sim/payloads.h"
 
 #include <QTimer>
@@ -47,19 +46,6 @@ void ExpectIdleAndUnlocked(const Fixture& f) {
         EXPECT_TRUE(f.Menu(menu)->isEnabled()) << menu;
     }
     EXPECT_FALSE(f.W("BBtn_StopTest")->isEnabled());
-}
-
-// Runs `during` while the settings dialog is open, then closes it.
-void WithSettingsDialog(Fixture& f, std::function<void(TfrmSetComm&)> during) {
-    QTimer::singleShot(0, [during] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* d = qobject_cast<TfrmSetComm*>(w); d != nullptr && d->isVisible()) {
-                during(*d);
-                d->BitBtn2->click();
-            }
-        }
-    });
-    f.Trigger("N2");
 }
 
 } // namespace
@@ -326,7 +312,7 @@ TEST(FileFaults, ASettingsFileThatCannotBeWrittenIsReportedAndNothingChanges) {
     ::mkdir(f.Home.File("Config.ini").c_str(), 0777); // a folder where the file should be
     f.Open(f.Sim->DevicePath());
     const Settings before = f.Window->CurrentSettings();
-    WithSettingsDialog(f, [](TfrmSetComm& d) {
+    f.WithSettingsDialog([](TfrmSetComm& d) {
         d.Edt_DataNum->setText(QStringLiteral("7"));
         d.BitBtn1->click();
     });
