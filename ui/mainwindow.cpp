@@ -599,6 +599,7 @@ void TfrmDielmon::LineLost() {
     // answer to "连接") stays empty and disabled: there is nothing to start a test with.
     const bool panelInUse = S_.TestRunning || Panel_.BBtn_StartTest || BBtn_StopTest->isEnabled();
     LineLost_ = true;
+    DeletePending_ = false;
     if (FComm) {
         FComm->Close();
     }
@@ -637,6 +638,7 @@ bool TfrmDielmon::FormCloseQuery() {
 }
 
 void TfrmDielmon::N7Click() {
+    DeletePending_ = false;
     ResetPanel(false);
     S_.MessageTime = Now();
     S_.InstrumentAnswered = false;

@@ -171,6 +171,9 @@ private:
     bool CheckingRange_ = false;
     bool LineLost_ = false;
     std::uint64_t FramesDispatched_ = 0;
+    // A deletion sent and not yet acknowledged. Records move up a number when one is deleted,
+    // so a second "删除" on the same row before the answer would delete another record.
+    bool DeletePending_ = false;
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.
