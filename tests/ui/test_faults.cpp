@@ -50,7 +50,7 @@ void ExpectIdleAndUnlocked(const Fixture& f) {
 
 } // namespace
 
-TEST(LineFaults, AnInstrumentThatFallsSilentAfterConnectingKeepsStopUsable) {
+TEST(LineFaults, AnInstrumentSlowToConnectAndSilentAfterwardsKeepsStopUsable) {
     TestLine line;
     Fixture f({}, false);
     f.Open(line.Path());
@@ -63,6 +63,10 @@ TEST(LineFaults, AnInstrumentThatFallsSilentAfterConnectingKeepsStopUsable) {
         return !heard.empty();
     }));
     EXPECT_EQ(heard[0][1], CmdConnect);
+    f.Tick(6);
+    EXPECT_TRUE(f.OnPages("Default", "Info"));
+    EXPECT_EQ(Text(f.W("Lbl_Info")), texts::kPortError);
+    // The instrument answers late after all: the panel fills.
     ASSERT_TRUE(line.Write(BuildFrame(RspParameters, sim::EncodeParameters(5, {}, false))));
     ASSERT_TRUE(WaitUntil([&] { return f.W("BBtn_StartTest")->isEnabled(); }));
 
