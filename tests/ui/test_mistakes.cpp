@@ -67,7 +67,7 @@ void FinishTest(Fixture& f) {
 
 } // namespace
 
-TEST(OperatorMistakes, NonsenseInThePanelsFieldsStartsATestWithTheSpecifiedValues) {
+TEST(OperatorMistakes, NonsenseInThePanelsFieldsStartsATestWithWhatTheFieldsConvertTo) {
     const struct {
         const char* field;
         const char* mode; // a wiring mode and standard in which the field is in use
