@@ -1,7 +1,9 @@
 # Entry points for the long runs. The everyday commands are scripts/run.sh and scripts/test.sh.
-.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan bench
+.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan bench soak
 
 FUZZ_SECONDS ?= 60
+BUILD_DIR ?= build
+SOAK_MINUTES ?= 10
 
 all:
 	scripts/build.sh
@@ -31,3 +33,11 @@ check-tsan:
 # Every speed and memory figure against its target, built in release mode in build-bench/.
 bench:
 	bench/run.sh
+
+# The window offscreen with live frames streaming into its port for SOAK_MINUTES minutes:
+# prints frames sent and handled, memory, threads and descriptors, and fails on a lost frame,
+# growth, or a log that does not read back.
+soak:
+	BUILD_DIR=$(BUILD_DIR) scripts/build.sh
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/tests/soak/dielmon-soak --minutes $(SOAK_MINUTES) \
+		--trace-tool $(BUILD_DIR)/tools/trace/dielmon-trace

@@ -18,6 +18,7 @@ void TfrmDielmon::DispatchFrame(const std::uint8_t* frame, int length) {
     if (length < 5) {
         return;
     }
+    ++FramesDispatched_;
     const std::uint8_t code = frame[1];
     ShowHint({}, false);
     switch (code) {

@@ -21,6 +21,7 @@ QTableWidgetItem* Cell(const QString& text) {
 } // namespace
 
 void TfrmDielmon::BBtn_UpHisClick() {
+    DeletePending_ = false; // a new listing numbers the rows afresh
     LView_History->setRowCount(0);
     SendShortCommand(CmdReadIndex);
     LblHis_ShowInfo->SetGbkText(texts::kReadingData);
@@ -73,9 +74,12 @@ void TfrmDielmon::BitBtn7Click() {
 }
 
 void TfrmDielmon::BitBtn8Click() {
-    if (!HasSelectedRecord()) {
+    // A listing still arriving shows the list again before the deletion is answered; a second
+    // press there (a double click) would delete the record that has just moved up.
+    if (DeletePending_ || !HasSelectedRecord()) {
         return;
     }
+    DeletePending_ = true;
     SendShortCommand(CmdDeleteRecord, static_cast<std::uint8_t>(SelectedRecordNumber() % 256));
     Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
     Nbk_ShowHis->SetActivePage(QStringLiteral("ShowInfo"));
@@ -83,6 +87,7 @@ void TfrmDielmon::BitBtn8Click() {
 }
 
 void TfrmDielmon::RemoveDeletedRecord() {
+    DeletePending_ = false;
     const auto rows = LView_History->selectionModel()->selectedRows();
     if (!rows.isEmpty()) {
         LView_History->removeRow(rows.first().row());

@@ -594,16 +594,21 @@ void TfrmDielmon::Timer_NowTimer() {
 }
 
 void TfrmDielmon::LineLost() {
-    // The specified reaction to an error page: the test ends, the panel is unlocked, and the
-    // operator reads why.
+    // As when an error page expires: the test ends, the panel is unlocked, and the operator
+    // reads why. A panel that no instrument has filled (not connected yet, or waiting for the
+    // answer to "连接") stays empty and disabled: there is nothing to start a test with.
+    const bool panelInUse = S_.TestRunning || Panel_.BBtn_StartTest || BBtn_StopTest->isEnabled();
     LineLost_ = true;
+    DeletePending_ = false;
     if (FComm) {
         FComm->Close();
     }
     S_.PortOpen = false;
     S_.TestRunning = false;
-    ReturnToIdle();
-    SetPanelLocked(false);
+    if (panelInUse) {
+        ReturnToIdle();
+        SetPanelLocked(false);
+    }
     Nbk_AllState->SetActivePage(QStringLiteral("Default"));
     Lbl_Info->SetGbkText(texts::kPortError);
     Nbk_Sstate->SetActivePage(QStringLiteral("Info"));
@@ -633,6 +638,7 @@ bool TfrmDielmon::FormCloseQuery() {
 }
 
 void TfrmDielmon::N7Click() {
+    DeletePending_ = false;
     ResetPanel(false);
     S_.MessageTime = Now();
     S_.InstrumentAnswered = false;

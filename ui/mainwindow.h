@@ -77,6 +77,10 @@ public:
     std::string PortPath() const;
     TSerialComm* Connection() const { return FComm.get(); }
     DebugLog& Log() { return Log_; }
+    // The receive path and the frames it has brought to DispatchFrame, for watching the line
+    // from outside (long runs count every frame sent against every frame handled).
+    const TCommReceiver& Receiver() const { return Receiver_; }
+    std::uint64_t FramesDispatched() const { return FramesDispatched_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -166,6 +170,10 @@ private:
     bool Shown_ = false;
     bool CheckingRange_ = false;
     bool LineLost_ = false;
+    std::uint64_t FramesDispatched_ = 0;
+    // A deletion sent and not yet acknowledged. Records move up a number when one is deleted,
+    // so a second "删除" on the same row before the answer would delete another record.
+    bool DeletePending_ = false;
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.

@@ -10,6 +10,7 @@
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
+#include "setcomm.h"
 #include "sim/simulator.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -209,6 +211,18 @@ struct Fixture {
             }
         }
         return {};
+    }
+    // Runs `during` while the modal settings dialog is open, then closes it.
+    void WithSettingsDialog(const std::function<void(TfrmSetComm&)>& during) {
+        QTimer::singleShot(0, [during] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* d = qobject_cast<TfrmSetComm*>(w); d != nullptr && d->isVisible()) {
+                    during(*d);
+                    d->BitBtn2->click();
+                }
+            }
+        });
+        Trigger("N2");
     }
     void Tick(int seconds) {
         Clock.Advance(std::chrono::seconds(seconds));

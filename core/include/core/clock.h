@@ -2,6 +2,7 @@
 // log all read the time through a Clock so that tests can move it instead of sleeping.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -30,16 +31,17 @@ public:
     TimePoint Now() const override { return std::chrono::system_clock::now(); }
 };
 
-// A clock that stands still until a test moves it.
+// A clock that stands still until a test moves it. The test moves it on its own thread while
+// the serial reader reads it for the log's time stamps, so the time point is atomic.
 class ManualClock : public Clock {
 public:
     explicit ManualClock(TimePoint start = TimePoint{}) : now_(start) {}
-    TimePoint Now() const override { return now_; }
-    void Set(TimePoint t) { now_ = t; }
-    void Advance(std::chrono::milliseconds d) { now_ += d; }
+    TimePoint Now() const override { return now_.load(); }
+    void Set(TimePoint t) { now_.store(t); }
+    void Advance(std::chrono::milliseconds d) { now_.store(now_.load() + d); }
 
 private:
-    TimePoint now_;
+    std::atomic<TimePoint> now_;
 };
 
 const Clock& DefaultClock();
