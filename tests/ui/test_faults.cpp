@@ -353,6 +353,7 @@ TEST(FileFaults, AResultFileThatFillsUpHalfWayIsLeftAsItWas) {
 
 TEST(FileFaults, BrokenResultFilesOpenWithoutHarm) {
     const std::string sep = std::string(texts::kFileSeparator) + "\r\n";
+    static const char kBinary[] = "T\0\x01\x02\r\n\r\n\0\0\0M\r\n\r\n\x7F\x80\xFF";
     const struct {
         const char* what;
         std::string content;
@@ -360,7 +361,7 @@ TEST(FileFaults, BrokenResultFilesOpenWithoutHarm) {
     } cases[] = {
         {"one line of 5 MB", sep + "T\r\n\r\n" + std::string(5 << 20, '8') + "\r\n\r\nD\r\n", true},
         {"binary with NULs",
-         sep + std::string("T\0\x01\x02\r\n\r\n\0\0\0M\r\n\r\n\x7F\x80\xFF", 22), true},
+         sep + std::string(kBinary, sizeof kBinary - 1), true},
         {"invalid GBK everywhere", sep + "\x81\r\n\r\n\xFF\xFF\x80\r\n\r\n\xA1", true},
         {"a separator line of 5 MB", std::string(5 << 20, '='), true},
         {"no separator at all", std::string(4096, '\0'), false},
