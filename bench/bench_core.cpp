@@ -127,18 +127,18 @@ constexpr sim::DateStamp kDate{16, 3, 24, 15, 34, 0};
 
 sim::Measurement Values(LayoutKind kind) {
     switch (kind) {
-    case LayoutKind::Single: {
+    case LayoutKind::SingleLayout: {
         sim::SingleResult v;
         v = {10.0F, 0.00314F, 500, 500, 1, 1.0F, 0.30F, 89.83F, 0.0052F, 0.0006F};
         return v;
     }
-    case LayoutKind::Shielded:
+    case LayoutKind::ShieldedLayout:
         return sim::ShieldedResult{10.0F, 0.0069F, 0.0025F, 500, 500, 2.2F, 0.35F, 0.8F, 0.50F};
-    case LayoutKind::Cvt:
+    case LayoutKind::CvtLayout:
         return sim::CvtResult{2.0F, 0.4F, 0.0063F, 0.0063F, 500, 500, 10.0F, 0.08F, 50.0F, 0.10F};
-    case LayoutKind::Ratio:
+    case LayoutKind::RatioLayout:
         return sim::RatioResult{10.0F, 0.0091F, 500, 500, 0.05F, 1100.0F, 10.0F, 0.08F, 0.0314F};
-    case LayoutKind::Multi:
+    case LayoutKind::MultiLayout:
         return sim::MultiResult{
             4, {1.0F, 1.2F, 0.85F, 1.1F}, {0.30F, 0.35F, 0.28F, 0.40F}, {10, 10, 10, 10}, 500, 500};
     }
@@ -153,15 +153,15 @@ PanelSelection SelectionFor(LayoutKind kind) {
                               texts::kInternalHighVoltage, model};
     };
     switch (kind) {
-    case LayoutKind::Single:
+    case LayoutKind::SingleLayout:
         return sel(2, -1);
-    case LayoutKind::Shielded:
+    case LayoutKind::ShieldedLayout:
         return sel(3, -1);
-    case LayoutKind::Cvt:
+    case LayoutKind::CvtLayout:
         return sel(4, -1);
-    case LayoutKind::Ratio:
+    case LayoutKind::RatioLayout:
         return sel(5, -1);
-    case LayoutKind::Multi:
+    case LayoutKind::MultiLayout:
         return sel(1, 3);
     }
     return {};
@@ -173,7 +173,7 @@ std::vector<std::uint8_t> FinalFrame(LayoutKind kind) {
 
 std::vector<std::uint8_t> RecordFrame(LayoutKind kind) {
     sim::StoredRecord record;
-    record.Header.WiringMode = kind == LayoutKind::Multi ? 1 : 3;
+    record.Header.WiringMode = kind == LayoutKind::MultiLayout ? 1 : 3;
     record.Data = {Values(kind), kDate};
     return BuildFrame(sim::StoredRecordCode(record.Data.Values), sim::EncodeStoredRecord(record));
 }
@@ -202,8 +202,8 @@ void BM_StoredRecord(benchmark::State& state) {
     }
 }
 
-constexpr LayoutKind kLayouts[] = {LayoutKind::Single, LayoutKind::Shielded, LayoutKind::Cvt,
-                                   LayoutKind::Ratio, LayoutKind::Multi};
+constexpr LayoutKind kLayouts[] = {LayoutKind::SingleLayout, LayoutKind::ShieldedLayout, LayoutKind::CvtLayout,
+                                   LayoutKind::RatioLayout, LayoutKind::MultiLayout};
 const char* const kLayoutNames[] = {"single", "shielded", "CVT", "ratio", "4-channel"};
 
 void LayoutArgs(benchmark::internal::Benchmark* b) {

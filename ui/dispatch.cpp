@@ -168,11 +168,15 @@ void TfrmDielmon::BBtn_StartTestClick() {
     ProgBar_Step->setMaximum(GaugeMaximum(sel, S_.DoubleSteps, ProgBar_Step->maximum()));
     S_.TestRunning = true;
     SetPanelLocked(true);
-    const auto frame = BuildStartTest(Panel_.ReadTestParameters());
-    Send(frame.data(), static_cast<int>(frame.size()));
+    SendStartTest(Panel_.ReadTestParameters());
     BBtn_StopTest->setEnabled(true);
     Panel_.BBtn_StartTest = false;
     ApplyPanel();
+}
+
+void TfrmDielmon::SendStartTest(const TestParameters& parameters) {
+    const auto frame = BuildStartTest(parameters);
+    Send(frame.data(), static_cast<int>(frame.size()));
 }
 
 void TfrmDielmon::BBtn_StopTestClick() {

@@ -149,6 +149,7 @@ private:
     void LineLost();
 
     void SendShortCommand(std::uint8_t code, std::uint8_t record = 0);
+    void SendStartTest(const TestParameters& parameters);
     void Send(const std::uint8_t* frame, int length);
     Dialogs::Answer Message(const std::string& text, Dialogs::Icon icon,
                             Dialogs::Buttons buttons = Dialogs::Buttons::Ok);

@@ -167,17 +167,17 @@ FinalLayout FinalLayoutFor(const PanelSelection& s) {
     switch (WiringModeToIndex(s.ConnType)) {
     case 1:
         if (s.ModelIndex >= 1 && s.ModelIndex <= 3) {
-            return {LayoutKind::Multi, s.ModelIndex + 1};
+            return {LayoutKind::MultiLayout, s.ModelIndex + 1};
         }
-        return {LayoutKind::Single, 1};
+        return {LayoutKind::SingleLayout, 1};
     case 3:
-        return {LayoutKind::Shielded, 1};
+        return {LayoutKind::ShieldedLayout, 1};
     case 4:
-        return {LayoutKind::Cvt, 1};
+        return {LayoutKind::CvtLayout, 1};
     case 5:
-        return {LayoutKind::Ratio, 1};
+        return {LayoutKind::RatioLayout, 1};
     default:
-        return {LayoutKind::Single, 1};
+        return {LayoutKind::SingleLayout, 1};
     }
 }
 
@@ -189,7 +189,7 @@ int LeastPayloadLength(std::uint8_t code, const PanelSelection& s) {
     case RspStepResult:
         return mode == 5 ? 4 : 12;
     case RspFinalResult:
-        return FinalLayoutFor(s).Kind == LayoutKind::Multi ? 62 : 46;
+        return FinalLayoutFor(s).Kind == LayoutKind::MultiLayout ? 62 : 46;
     case RspRecord:
     case RspRecordShielded:
         return 47;
@@ -242,6 +242,15 @@ std::string ExcitationItem(double value, const char* unit) {
     return "[" + Format("%.1f", TruncScaled(value, 1) / 10) + unit;
 }
 
+// BoostLayout and StepLayout: the live values while a test runs.
+struct BoostLayout {
+    static constexpr int HighVoltage = 0, Current = 4, ExcitationVoltage = 8,
+                         ExcitationCurrent = 12;
+};
+struct StepLayout {
+    static constexpr int HighVoltage = 0, Current = 8;
+};
+
 } // namespace
 
 std::optional<std::string> ShowBoosting(const std::uint8_t* frame, int length,
@@ -250,17 +259,17 @@ std::optional<std::string> ShowBoosting(const std::uint8_t* frame, int length,
         return std::nullopt;
     }
     const PayloadReader r(frame, length);
-    std::string text = HighVoltageText(r.Float(0));
+    std::string text = HighVoltageText(r.Float(BoostLayout::HighVoltage));
     switch (WiringModeToIndex(s.ConnType)) {
     case 1:
     case 2:
     case 3:
-        text += CurrentItem(r.Float(4));
+        text += CurrentItem(r.Float(BoostLayout::Current));
         break;
     case 4:
-        text += MilliampereItem(r.Float(4));
-        kept.ExcitationVoltageText = ExcitationItem(r.Float(8), "V] ");
-        kept.ExcitationCurrentText = ExcitationItem(r.Float(12), "A] ");
+        text += MilliampereItem(r.Float(BoostLayout::Current));
+        kept.ExcitationVoltageText = ExcitationItem(r.Float(BoostLayout::ExcitationVoltage), "V] ");
+        kept.ExcitationCurrentText = ExcitationItem(r.Float(BoostLayout::ExcitationCurrent), "A] ");
         text += kept.ExcitationVoltageText + kept.ExcitationCurrentText;
         break;
     default:
@@ -294,36 +303,36 @@ namespace {
 constexpr int kPanelLow = 157;
 constexpr int kPanelHigh = 220;
 
-// Where the fields of a layout stand and how live and stored records differ.
-struct SingleFields {
-    int U, I, F1, F2, Kind, X, Y, Phi, PF, P, Date;
+// Where the fields of each result layout stand, live (in RspFinalResult) and stored.
+struct SingleLayout {
+    int U, I, F1, F2, ResultKind, X, Y, Phi, PF, P, Date;
 };
-constexpr SingleFields kSingleLive{0, 4, 8, 12, 16, 17, 21, 25, 29, 33, 40};
-constexpr SingleFields kSingleStored{4, 8, 12, 16, 20, 21, 25, 29, 33, 37, 41};
+constexpr SingleLayout kSingleLive{0, 4, 8, 12, 16, 17, 21, 25, 29, 33, 40};
+constexpr SingleLayout kSingleStored{4, 8, 12, 16, 20, 21, 25, 29, 33, 37, 41};
 
-struct ShieldedFields {
+struct ShieldedLayout {
     int U, Ix, Ig, F1, F2, Cx, DFx, Cg, DFg, Date;
 };
-constexpr ShieldedFields kShieldedLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
-constexpr ShieldedFields kShieldedStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 41};
+constexpr ShieldedLayout kShieldedLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
+constexpr ShieldedLayout kShieldedStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 41};
 
-struct CvtFields {
+struct CvtLayout {
     int U1, U2, I1, I2, F1, F2, C1, DF1, C2, DF2, Date;
 };
-constexpr CvtFields kCvtLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
-constexpr CvtFields kCvtStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40, 44};
+constexpr CvtLayout kCvtLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
+constexpr CvtLayout kCvtStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40, 44};
 
-struct RatioFields {
+struct RatioLayout {
     int U1, U2, F1, F2, Phi, K, Cx, DF, I, Date;
 };
-constexpr RatioFields kRatioLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
-constexpr RatioFields kRatioStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
+constexpr RatioLayout kRatioLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
+constexpr RatioLayout kRatioStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
 
-struct MultiFields {
+struct MultiLayout {
     int C[4], DF[4], U[4], F1, F2, Date;
 };
-constexpr MultiFields kMultiLive{{0, 8, 16, 24}, {4, 12, 20, 28}, {32, 36, 40, 44}, 48, 52, 56};
-constexpr MultiFields kMultiStored{{5, 13, 21, 29}, {9, 17, 25, 33}, {37, 41, 45, 49}, 53, 57, 61};
+constexpr MultiLayout kMultiLive{{0, 8, 16, 24}, {4, 12, 20, 28}, {32, 36, 40, 44}, 48, 52, 56};
+constexpr MultiLayout kMultiStored{{5, 13, 21, 29}, {9, 17, 25, 33}, {37, 41, 45, 49}, 53, 57, 61};
 
 // Detail labels: a full-width space, the name in two bytes, three full-width spaces and the
 // full-width colon; 12 bytes.
@@ -364,8 +373,8 @@ void AddFrequencies(ResultLines& lines, const PayloadReader& r, int f1, int f2) 
 }
 
 // The main result of the single-channel layout: one line of two parts, neither padded.
-std::string SingleMain(const PayloadReader& r, const SingleFields& f, bool live) {
-    const int kind = r.Byte(f.Kind);
+std::string SingleMain(const PayloadReader& r, const SingleLayout& f, bool live) {
+    const int kind = r.Byte(f.ResultKind); // which pair the main result holds
     const double x = r.Float(f.X);
     const double y = r.Float(f.Y);
     std::string first;
@@ -410,7 +419,7 @@ std::string SingleMain(const PayloadReader& r, const SingleFields& f, bool live)
     return first + second;
 }
 
-std::string SingleDetails(const PayloadReader& r, const SingleFields& f, bool live) {
+std::string SingleDetails(const PayloadReader& r, const SingleLayout& f, bool live) {
     ResultLines lines;
     lines.Add(Line(r, kLabelU, Quantity::Voltage, f.U, kVoltage1000Over));
     lines.Add(
@@ -423,7 +432,7 @@ std::string SingleDetails(const PayloadReader& r, const SingleFields& f, bool li
     return lines.Text();
 }
 
-ResultTexts Shielded(const PayloadReader& r, const ShieldedFields& f) {
+ResultTexts Shielded(const PayloadReader& r, const ShieldedLayout& f) {
     ResultTexts t;
     ResultLines lines;
     lines.Add(PairLine("Cx：", Over("Cx："), r.Float(f.Cx), r.Float(f.DFx)));
@@ -439,7 +448,7 @@ ResultTexts Shielded(const PayloadReader& r, const ShieldedFields& f) {
     return t;
 }
 
-ResultTexts Cvt(const PayloadReader& r, const CvtFields& f, const std::string& c1,
+ResultTexts Cvt(const PayloadReader& r, const CvtLayout& f, const std::string& c1,
                 const std::string& c2) {
     ResultTexts t;
     ResultLines lines;
@@ -457,14 +466,14 @@ ResultTexts Cvt(const PayloadReader& r, const CvtFields& f, const std::string& c
     return t;
 }
 
-std::string RatioLine(const PayloadReader& r, const RatioFields& f, const std::string& label,
+std::string RatioLine(const PayloadReader& r, const RatioLayout& f, const std::string& label,
                       const std::string& overText) {
     const double k = r.Float(f.K);
     return PadRight(IsOver(kRatioOver, k) ? overText : label + FormatValue4(std::fabs(k)),
                     PairLineWidth);
 }
 
-std::string RatioDetails(const PayloadReader& r, const RatioFields& f) {
+std::string RatioDetails(const PayloadReader& r, const RatioLayout& f) {
     ResultLines lines;
     lines.Add(Line(r, kLabelCx, Quantity::Capacitance, f.Cx, kCapacitanceOver));
     lines.Add(Line(r, kLabelDF, Quantity::Dissipation, f.DF, kDissipationOver));
@@ -477,7 +486,7 @@ std::string RatioDetails(const PayloadReader& r, const RatioFields& f) {
     return lines.Text();
 }
 
-std::string MultiPairs(const PayloadReader& r, const MultiFields& f, int channels) {
+std::string MultiPairs(const PayloadReader& r, const MultiLayout& f, int channels) {
     ResultLines lines;
     for (int c = 0; c < channels; ++c) {
         lines.Add(PairLine(kChannelLabels[c], Over(kChannelLabels[c]), r.Float(f.C[c]),
@@ -486,7 +495,7 @@ std::string MultiPairs(const PayloadReader& r, const MultiFields& f, int channel
     return lines.Text();
 }
 
-std::string MultiDetails(const PayloadReader& r, const MultiFields& f, int channels) {
+std::string MultiDetails(const PayloadReader& r, const MultiLayout& f, int channels) {
     ResultLines lines;
     for (int c = 0; c < channels; ++c) {
         lines.Add(Line(r, kChannelVoltageLabels[c], Quantity::Voltage, f.U[c], kVoltage1000Over));
@@ -505,27 +514,27 @@ FinalResultView ShowFinalResult(const std::uint8_t* frame, int length, const Pan
     v.PanelHeight = kPanelLow;
     const FinalLayout layout = FinalLayoutFor(s);
     switch (layout.Kind) {
-    case LayoutKind::Single:
+    case LayoutKind::SingleLayout:
         v.Texts.Main = SingleMain(r, kSingleLive, true);
         v.Texts.Details = SingleDetails(r, kSingleLive, true);
         break;
-    case LayoutKind::Shielded: {
+    case LayoutKind::ShieldedLayout: {
         const ResultTexts t = Shielded(r, kShieldedLive);
         v.Texts.Main = t.Main;
         v.Texts.Details = t.Details;
         break;
     }
-    case LayoutKind::Cvt: {
+    case LayoutKind::CvtLayout: {
         const ResultTexts t = Cvt(r, kCvtLive, "C1：", "C2：");
         v.Texts.Main = t.Main;
         v.Texts.Details = t.Details;
         break;
     }
-    case LayoutKind::Ratio:
+    case LayoutKind::RatioLayout:
         v.Texts.Main = RatioLine(r, kRatioLive, "   K    　：", "   K    　：over   ") + "\r\n";
         v.Texts.Details = RatioDetails(r, kRatioLive);
         break;
-    case LayoutKind::Multi:
+    case LayoutKind::MultiLayout:
         if (layout.Channels >= 3) {
             v.PanelHeight = kPanelHigh;
         }

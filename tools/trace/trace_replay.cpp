@@ -39,15 +39,15 @@ TraceField Str(const std::string& name, const std::string& v) {
 
 const char* LayoutName(LayoutKind k) {
     switch (k) {
-    case LayoutKind::Single:
+    case LayoutKind::SingleLayout:
         return "SingleLayout";
-    case LayoutKind::Shielded:
+    case LayoutKind::ShieldedLayout:
         return "ShieldedLayout";
-    case LayoutKind::Cvt:
+    case LayoutKind::CvtLayout:
         return "CvtLayout";
-    case LayoutKind::Ratio:
+    case LayoutKind::RatioLayout:
         return "RatioLayout";
-    case LayoutKind::Multi:
+    case LayoutKind::MultiLayout:
         return "MultiLayout";
     }
     return "";

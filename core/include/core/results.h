@@ -81,9 +81,9 @@ private:
     int Available_;
 };
 
-enum class LayoutKind { Single, Shielded, Cvt, Ratio, Multi };
+enum class LayoutKind { SingleLayout, ShieldedLayout, CvtLayout, RatioLayout, MultiLayout };
 struct FinalLayout {
-    LayoutKind Kind = LayoutKind::Single;
+    LayoutKind Kind = LayoutKind::SingleLayout;
     int Channels = 1;
 };
 FinalLayout FinalLayoutFor(const PanelSelection& s);
