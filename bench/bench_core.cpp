@@ -202,8 +202,9 @@ void BM_StoredRecord(benchmark::State& state) {
     }
 }
 
-constexpr LayoutKind kLayouts[] = {LayoutKind::SingleLayout, LayoutKind::ShieldedLayout, LayoutKind::CvtLayout,
-                                   LayoutKind::RatioLayout, LayoutKind::MultiLayout};
+constexpr LayoutKind kLayouts[] = {LayoutKind::SingleLayout, LayoutKind::ShieldedLayout,
+                                   LayoutKind::CvtLayout, LayoutKind::RatioLayout,
+                                   LayoutKind::MultiLayout};
 const char* const kLayoutNames[] = {"single", "shielded", "CVT", "ratio", "4-channel"};
 
 void LayoutArgs(benchmark::internal::Benchmark* b) {

@@ -360,8 +360,7 @@ TEST(FileFaults, BrokenResultFilesOpenWithoutHarm) {
         bool ours;
     } cases[] = {
         {"one line of 5 MB", sep + "T\r\n\r\n" + std::string(5 << 20, '8') + "\r\n\r\nD\r\n", true},
-        {"binary with NULs",
-         sep + std::string(kBinary, sizeof kBinary - 1), true},
+        {"binary with NULs", sep + std::string(kBinary, sizeof kBinary - 1), true},
         {"invalid GBK everywhere", sep + "\x81\r\n\r\n\xFF\xFF\x80\r\n\r\n\xA1", true},
         {"a separator line of 5 MB", std::string(5 << 20, '='), true},
         {"no separator at all", std::string(4096, '\0'), false},
