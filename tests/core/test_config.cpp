@@ -1,6 +1,6 @@
 #include "core/config.h"
 
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

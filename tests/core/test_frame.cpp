@@ -1,30 +1,18 @@
 #include "core/frame.h"
 
+#include "support/frames.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 using namespace dielmon;
+using namespace dielmon::test;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct Collect : FrameSink {
-    std::vector<Bytes> frames;
-    void FrameReady(const std::uint8_t* f, int n) override { frames.emplace_back(f, f + n); }
-};
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const auto& p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
-}
-
-void Feed(Reassembler& r, const Bytes& b, Collect& sink) {
+void Feed(Reassembler& r, const Bytes& b, FrameCollector& sink) {
     r.Feed(b.data(), static_cast<int>(b.size()), sink);
 }
 
@@ -66,40 +54,40 @@ TEST(Reassembly, SplitMergedNoisyAndSkippedInput) {
 
     { // split over three chunks: delivered once, in the call with its end marker
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Feed(r, Bytes(a.begin(), a.begin() + 1), c);
         Feed(r, Bytes(a.begin() + 1, a.begin() + 2), c);
         EXPECT_EQ(r.RecvLen(), 2);
         Feed(r, Bytes(a.begin() + 2, a.end() - 1), c);
-        EXPECT_TRUE(c.frames.empty());
+        EXPECT_TRUE(c.Frames.empty());
         Feed(r, Bytes(a.end() - 1, a.end()), c);
-        ASSERT_EQ(c.frames.size(), 1u);
-        EXPECT_EQ(c.frames[0], a);
+        ASSERT_EQ(c.Frames.size(), 1u);
+        EXPECT_EQ(c.Frames[0], a);
         EXPECT_EQ(r.RecvLen(), 0);
     }
     { // merged, with noise before and between
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Feed(r, Cat({Bytes{0x00, 0x11}, a, Bytes{0x55}, b, empty}), c);
-        ASSERT_EQ(c.frames.size(), 3u);
-        EXPECT_EQ(c.frames[0], a);
-        EXPECT_EQ(c.frames[1], b);
-        EXPECT_EQ(c.frames[2], empty);
+        ASSERT_EQ(c.Frames.size(), 3u);
+        EXPECT_EQ(c.Frames[0], a);
+        EXPECT_EQ(c.Frames[1], b);
+        EXPECT_EQ(c.Frames[2], empty);
         EXPECT_EQ(r.RecvLen(), 0);
     }
     { // noise without "$" is dropped entirely
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Feed(r, Bytes{1, 2, 3, 0x2A}, c);
         EXPECT_EQ(r.RecvLen(), 0);
     }
     { // a "$" whose end marker does not match is skipped; a later frame is still found
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Bytes bad = {0x24, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00};
         Feed(r, Cat({bad, b}), c);
-        ASSERT_EQ(c.frames.size(), 1u);
-        EXPECT_EQ(c.frames[0], b);
+        ASSERT_EQ(c.Frames.size(), 1u);
+        EXPECT_EQ(c.Frames[0], b);
         EXPECT_EQ(r.RecvLen(), 0);
         // without a later frame the bytes from the last skipped "$" stay
         Feed(r, Cat({Bytes{9, 9}, bad, Bytes{0x24, 0x10, 0x00, 0x01, 0x00, 7}}), c);
@@ -108,20 +96,35 @@ TEST(Reassembly, SplitMergedNoisyAndSkippedInput) {
     }
     { // a wrong check byte is delivered; the longest frame is delivered whole
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Bytes wrong = a;
         wrong[20] ^= 0xFF;
         const Bytes longest = BuildFrame(0x4C, Bytes(255, 0x24));
         Feed(r, Cat({wrong, longest}), c);
-        ASSERT_EQ(c.frames.size(), 2u);
-        EXPECT_EQ(c.frames[0], wrong);
-        EXPECT_EQ(c.frames[1].size(), 260u);
+        ASSERT_EQ(c.Frames.size(), 2u);
+        EXPECT_EQ(c.Frames[0], wrong);
+        EXPECT_EQ(c.Frames[1].size(), 260u);
+    }
+    { // cut within frames: a "$" whose end marker would stand inside the next frame, and the
+      // longest frame with its payload all end markers
+        Reassembler r;
+        FrameCollector c;
+        const Bytes d = BuildFrame(0x4D, Bytes(255, 0x2A));
+        const Bytes falseStart = {0x24, 0x07, 0x03, 0x99};
+        const Bytes stream = Cat({Bytes{0x11, 0x22}, a, b, falseStart, empty, d, Bytes{0, 0x2A}});
+        std::size_t from = 0;
+        for (const std::size_t to :
+             {std::size_t{12}, std::size_t{43}, std::size_t{47}, stream.size()}) {
+            r.Feed(stream.data() + from, static_cast<int>(to - from), c);
+            from = to;
+        }
+        EXPECT_EQ(c.Frames, (std::vector<Bytes>{a, b, empty, d}));
     }
 }
 
 TEST(Reassembly, NeverWritesPastItsBufferAndDropsTheOldestBytes) {
     Reassembler r;
-    Collect c;
+    FrameCollector c;
     // "$" announcing 255 bytes followed by noise without "$": kept while it may still match
     Bytes chunk(2048, 0x11);
     chunk[0] = 0x24;
@@ -130,8 +133,8 @@ TEST(Reassembly, NeverWritesPastItsBufferAndDropsTheOldestBytes) {
     EXPECT_EQ(r.RecvLen(), 2048);
     const Bytes frame = BuildFrame(0x1A, Bytes(22, 0));
     Feed(r, frame, c);
-    ASSERT_EQ(c.frames.size(), 1u);
-    EXPECT_EQ(c.frames[0], frame);
+    ASSERT_EQ(c.Frames.size(), 1u);
+    EXPECT_EQ(c.Frames[0], frame);
     EXPECT_EQ(r.OverflowDropped(), frame.size());
     EXPECT_EQ(r.RecvLen(), 0);
 }
@@ -145,10 +148,10 @@ TEST(Reassembly, AFullChunkAfterAPartialFrameLosesNothing) {
                                    static_cast<std::uint8_t>(k & 0xFF), 0, 0, 0, 0, 0, 0});
         stream.insert(stream.end(), f.begin(), f.end());
     }
-    const auto expectAll = [&stream](const Collect& c, const Reassembler& r) {
-        ASSERT_EQ(c.frames.size(), 400u);
+    const auto expectAll = [&stream](const FrameCollector& c, const Reassembler& r) {
+        ASSERT_EQ(c.Frames.size(), 400u);
         Bytes joined;
-        for (const Bytes& f : c.frames) {
+        for (const Bytes& f : c.Frames) {
             joined.insert(joined.end(), f.begin(), f.end());
         }
         EXPECT_EQ(joined, stream);
@@ -157,7 +160,7 @@ TEST(Reassembly, AFullChunkAfterAPartialFrameLosesNothing) {
     };
     { // full reads while a frame's start waits in the buffer
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         std::size_t at = 0;
         for (const std::size_t n : {std::size_t{7}, std::size_t{2048}, std::size_t{2048}}) {
             r.Feed(stream.data() + at, static_cast<int>(n), c);
@@ -169,7 +172,7 @@ TEST(Reassembly, AFullChunkAfterAPartialFrameLosesNothing) {
     }
     { // everything at once
         Reassembler r;
-        Collect c;
+        FrameCollector c;
         Feed(r, stream, c);
         expectAll(c, r);
     }

@@ -1,7 +1,7 @@
 #include "core/history.h"
 
 #include "core/responses.h"
-#include "payload.h"
+#include "support/frames.h"
 
 #include <gtest/gtest.h>
 

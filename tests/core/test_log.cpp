@@ -1,7 +1,7 @@
 #include "core/log.h"
 
 #include "core/tracelog.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

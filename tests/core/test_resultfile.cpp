@@ -1,7 +1,7 @@
 #include "core/resultfile.h"
 
 #include "core/gbk.h"
-#include "tempdir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

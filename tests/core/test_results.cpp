@@ -1,7 +1,8 @@
 #include "core/results.h"
 
+#include "core/helpers.h"
 #include "core/responses.h"
-#include "payload.h"
+#include "support/frames.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,6 @@
 // Every wait is on a condition with a generous deadline; nothing here measures wall-clock time.
 #pragma once
 
-#include "../serial/logfile.h"
-#include "../serial/tempfolder.h"
-
 #include "core/commands.h"
 #include "core/frame.h"
 #include "core/log.h"
@@ -17,133 +14,32 @@
 #include "sim/instrument.h"
 #include "sim/options.h"
 #include "sim/simulator.h"
+#include "support/frames.h"
+#include "support/log.h"
+#include "support/sim.h"
+#include "support/tempdir.h"
+#include "support/threads.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <deque>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace dielmon::link {
 
-using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
-
-inline constexpr std::chrono::milliseconds kDeadline = 20s;
+using namespace test;
 
 // The speed factor of the simulator in these tests: a one-channel test takes about 50 ms.
 inline constexpr double kSpeed = 100;
-
-// Checks `condition` every few milliseconds until it holds or `limit` has passed.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = kDeadline) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-// Runs `work` on a thread of its own and waits for it within `limit`. A call that does not
-// come back is reported and ends the run: a deadlock cannot be recovered from.
-inline void FinishesWithin(const std::function<void()>& work, const char* what,
-                           std::chrono::milliseconds limit = kDeadline) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread worker([work, done] {
-        work();
-        done->store(true);
-    });
-    if (!WaitUntil([&] { return done->load(); }, limit)) {
-        ADD_FAILURE() << what << " did not come back: deadlock";
-        std::fprintf(stderr, "%s did not come back: deadlock\n", what);
-        std::fflush(stderr);
-        std::abort();
-    }
-    worker.join();
-}
-
-// Stands in for the window's thread: runs the jobs posted to it one at a time, in order.
-// While paused it holds them back, as a window busy elsewhere (a modal box) does.
-class WindowThread {
-public:
-    using Job = std::function<void()>;
-
-    WindowThread() : Thread_([this] { Run(); }) {}
-    // Jobs still queued are dropped unrun.
-    ~WindowThread() {
-        {
-            std::lock_guard<std::mutex> guard(Lock_);
-            Stopped_ = true;
-        }
-        Wake_.notify_all();
-        Thread_.join();
-    }
-    WindowThread(const WindowThread&) = delete;
-    WindowThread& operator=(const WindowThread&) = delete;
-
-    void Post(Job job) {
-        {
-            std::lock_guard<std::mutex> guard(Lock_);
-            Queue_.push_back(std::move(job));
-        }
-        Wake_.notify_all();
-    }
-    void Pause() {
-        std::lock_guard<std::mutex> guard(Lock_);
-        Paused_ = true;
-    }
-    void Resume() {
-        {
-            std::lock_guard<std::mutex> guard(Lock_);
-            Paused_ = false;
-        }
-        Wake_.notify_all();
-    }
-    std::size_t Queued() {
-        std::lock_guard<std::mutex> guard(Lock_);
-        return Queue_.size();
-    }
-    std::thread::id Id() const { return Thread_.get_id(); }
-
-private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(Lock_);
-        for (;;) {
-            Wake_.wait(lock, [this] { return Stopped_ || (!Paused_ && !Queue_.empty()); });
-            if (Stopped_) {
-                return;
-            }
-            Job job = std::move(Queue_.front());
-            Queue_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    std::mutex Lock_;
-    std::condition_variable Wake_;
-    std::deque<Job> Queue_;
-    bool Paused_ = false;
-    bool Stopped_ = false;
-    std::thread Thread_;
-};
 
 // Lets the frame sink through, or, while closed, holds it (and with it the reader, which waits
 // for the hand-over) until opened again.
@@ -272,13 +168,13 @@ public:
     void DestroyConnection() { Comm_.reset(); }
     DebugLog& Log() { return Log_; }
     Gate& SinkGate() { return Gate_; }
-    WindowThread& Window() { return Window_; }
+    EventLoop& Window() { return Window_; }
     FrameHandOver& HandOver() { return HandOver_; }
     const TCommReceiver& Receiver() const { return Receiver_; }
 
 private:
     void Sink(const std::uint8_t* frame, int length) {
-        if (std::this_thread::get_id() != Window_.Id()) {
+        if (std::this_thread::get_id() != Window_.ThreadId()) {
             OffWindowThread_ = true;
         }
         Gate_.Pass();
@@ -293,7 +189,7 @@ private:
         Arrived_.notify_all();
     }
 
-    test::TempFolder Home_;
+    TempDir Home_;
     DebugLog Log_;
     mutable std::mutex Lock_;
     mutable std::condition_variable Arrived_;
@@ -303,46 +199,10 @@ private:
     std::atomic<bool> OffWindowThread_{false};
     std::atomic<int> LinesLost_{0};
     Gate Gate_;
-    WindowThread Window_;
+    EventLoop Window_;
     FrameHandOver HandOver_;
     TCommReceiver Receiver_;
     std::unique_ptr<TSerialComm> Comm_;
-};
-
-// The simulator on a pseudo-terminal of its own, with every chunk it reads and writes kept.
-class Instrument {
-public:
-    explicit Instrument(sim::SimOptions options) : Sim_(std::move(options)) {
-        Sim_.SetTraceSink([this](bool incoming, const std::uint8_t* data, int count) {
-            std::lock_guard<std::mutex> guard(Lock_);
-            Bytes& into = incoming ? Heard_ : Written_;
-            into.insert(into.end(), data, data + count);
-        });
-        std::string error;
-        Started_ = Sim_.Start(&error);
-        EXPECT_TRUE(Started_) << error;
-    }
-
-    bool Started() const { return Started_; }
-    sim::Simulator& Sim() { return Sim_; }
-    std::string Path() const { return Sim_.DevicePath(); }
-    // Everything written to the line so far, noise included.
-    Bytes Written() const {
-        std::lock_guard<std::mutex> guard(Lock_);
-        return Written_;
-    }
-    // Everything read from the line so far.
-    Bytes Heard() const {
-        std::lock_guard<std::mutex> guard(Lock_);
-        return Heard_;
-    }
-
-private:
-    mutable std::mutex Lock_;
-    Bytes Written_;
-    Bytes Heard_;
-    bool Started_ = false;
-    sim::Simulator Sim_; // last: its thread ends before the buffers it writes into go
 };
 
 // The operator's side of the window: the parameter panel, cleared and with its frequency list
@@ -380,47 +240,6 @@ inline sim::SimOptions FastOptions() {
     sim::SimOptions o;
     o.Speed = kSpeed;
     return o;
-}
-
-inline std::vector<std::uint8_t> Codes(const std::vector<Bytes>& frames) {
-    std::vector<std::uint8_t> codes;
-    for (const Bytes& f : frames) {
-        codes.push_back(f.size() > 1 ? f[1] : 0);
-    }
-    return codes;
-}
-
-// An expected run of frames: each code with how many times it repeats.
-inline std::vector<std::uint8_t>
-Sequence(std::initializer_list<std::pair<std::uint8_t, int>> runs) {
-    std::vector<std::uint8_t> codes;
-    for (const auto& [code, count] : runs) {
-        codes.insert(codes.end(), static_cast<std::size_t>(count), code);
-    }
-    return codes;
-}
-
-inline Bytes Concat(const std::vector<Bytes>& frames) {
-    Bytes all;
-    for (const Bytes& f : frames) {
-        all.insert(all.end(), f.begin(), f.end());
-    }
-    return all;
-}
-
-// Markers and length byte in place (the check byte is not looked at).
-inline bool Framed(const Bytes& f) {
-    return f.size() >= 5 && f.front() == kFrameStart && f.back() == kFrameEnd &&
-           f.size() == static_cast<std::size_t>(f[2]) + 5;
-}
-
-// Framed, with a correct check byte.
-inline bool WellFormed(const Bytes& f) {
-    return Framed(f) && f[f.size() - 2] == CalcCheckCode(f.data(), static_cast<int>(f.size()));
-}
-
-inline Bytes ToBytes(const std::array<std::uint8_t, kShortCommandLength>& frame) {
-    return Bytes(frame.begin(), frame.end());
 }
 
 // Sends CmdConnect and returns the instrument's answer; empty when none came.

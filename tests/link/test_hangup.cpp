@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,9 @@ TEST_P(FarEndHangsUp, TheReaderReportsTheLostLineOnceStopsReadingAndTheConnectio
     const HangUp param = GetParam();
     sim::SimOptions options = FastOptions();
     options.HangupAt = param.Step;
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
-    const std::string path = instrument.Path();
+    const std::string path = instrument.DevicePath();
     Program program;
     ASSERT_TRUE(program.Open(path));
     Operator op;
@@ -38,7 +39,8 @@ TEST_P(FarEndHangsUp, TheReaderReportsTheLostLineOnceStopsReadingAndTheConnectio
     ASSERT_TRUE(program.SendStartTest(op.panel.ReadTestParameters()));
     ASSERT_TRUE(WaitUntil([&] { return program.LinesLost() >= 1; }))
         << "the hang-up went unnoticed";
-    EXPECT_TRUE(instrument.Sim().HungUp());
+    EXPECT_TRUE(instrument.HungUp());
+    EXPECT_TRUE(WaitUntil([&] { return !instrument.Running(); })) << "the simulator ran on";
 
     // Everything sent before the hang-up arrived.
     const std::vector<std::uint8_t> before =
@@ -65,10 +67,10 @@ TEST_P(FarEndHangsUp, TheReaderReportsTheLostLineOnceStopsReadingAndTheConnectio
     EXPECT_TRUE(WaitUntil([&] { return !DeviceExists(path); }));
     EXPECT_TRUE(program.Comm().IsOpen());
     EXPECT_TRUE(program.Comm().Close());
-    Instrument next(FastOptions());
+    SimInstrument next(FastOptions());
     ASSERT_TRUE(next.Started());
-    ASSERT_TRUE(DeviceExists(next.Path()));
-    ASSERT_TRUE(program.Open(next.Path()));
+    ASSERT_TRUE(DeviceExists(next.DevicePath()));
+    ASSERT_TRUE(program.Open(next.DevicePath()));
     const Bytes answer = Connect(program);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(answer[1], RspParameters);
@@ -92,10 +94,10 @@ TEST_P(DestroyedWhileHeld, TheConnectionGoesWithoutDeadlockWhileTheInstrumentStr
     sim::SimOptions options = FastOptions();
     options.Records = 100;
     options.Split = true; // a frame cut in pieces may be half in at the time
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
     Operator op;
     op.Apply(Connect(program));
 
@@ -115,8 +117,8 @@ TEST_P(DestroyedWhileHeld, TheConnectionGoesWithoutDeadlockWhileTheInstrumentStr
         return GetParam() == Held::SinkBlocked ? program.SinkGate().Holding()
                                                : program.Window().Queued() >= 1;
     }));
-    ASSERT_TRUE(WaitUntil([&] { return instrument.Sim().FramesSent() >= 5; }));
-    EXPECT_TRUE(instrument.Sim().Running()) << "the instrument had stopped streaming";
+    ASSERT_TRUE(WaitUntil([&] { return instrument.FramesSent() >= 5; }));
+    EXPECT_TRUE(instrument.Running()) << "the instrument had stopped streaming";
 
     FinishesWithin([&] { program.DestroyConnection(); }, "destroying the connection");
     EXPECT_TRUE(program.HandOver().Cancelled());
@@ -127,7 +129,12 @@ TEST_P(DestroyedWhileHeld, TheConnectionGoesWithoutDeadlockWhileTheInstrumentStr
     program.Window().Resume();
     ASSERT_TRUE(WaitUntil([&] { return program.Window().Queued() == 0; }));
     EXPECT_LE(program.FrameCount(), handed + 1) << "frames reached the window after the close";
-    EXPECT_TRUE(instrument.Sim().Running());
+    const Bytes received = Concat(program.Frames());
+    const Bytes written = instrument.Written();
+    ASSERT_LE(received.size(), written.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), written.begin()))
+        << "frames lost, repeated or torn";
+    EXPECT_TRUE(instrument.Running());
 }
 
 INSTANTIATE_TEST_SUITE_P(Holds, DestroyedWhileHeld,

@@ -1,116 +1,26 @@
 // The simulator as the operator runs it, dielmon-sim in a process of its own, with the program's
-// connection on the port it prints.
+// connection on the port it prints; and the simulator serving a device it is given.
 #include "link.h"
 
 #include "serial/portlist.h"
+#include "support/process.h"
+#include "support/pty.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 using namespace dielmon;
 using namespace dielmon::link;
 
 namespace {
 
-// dielmon-sim with its standard output on a pipe; killed and reaped if still running at the end.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        const char* program = std::getenv("DIELMON_SIM");
-        if (program == nullptr) {
-            ADD_FAILURE() << "DIELMON_SIM names no program";
-            return;
-        }
-        int out[2] = {-1, -1};
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "no pipe";
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        std::vector<std::string> all = {program};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&Pid_, program, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        Out_ = out[0];
-        if (rc != 0) {
-            Pid_ = -1;
-            ADD_FAILURE() << "cannot run " << program;
-        }
-    }
-    ~SimProcess() {
-        if (Out_ >= 0) {
-            ::close(Out_);
-        }
-        if (Pid_ > 0) {
-            ::kill(Pid_, SIGKILL);
-            ::waitpid(Pid_, nullptr, 0);
-        }
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    bool Running() const { return Pid_ > 0; }
-
-    // The first line of its standard output, without the line break.
-    std::string FirstLine() {
-        std::string line;
-        const auto end = std::chrono::steady_clock::now() + kDeadline;
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{Out_, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) {
-                continue;
-            }
-            char c = 0;
-            if (::read(Out_, &c, 1) != 1 || c == '\n') {
-                break;
-            }
-            line += c;
-        }
-        return line;
-    }
-
-    bool Signal(int signal) const { return Pid_ > 0 && ::kill(Pid_, signal) == 0; }
-
-    // Its exit status, or -1 when it did not exit normally within the deadline.
-    int Wait() {
-        int status = 0;
-        if (!WaitUntil([&] { return ::waitpid(Pid_, &status, WNOHANG) == Pid_; })) {
-            return -1;
-        }
-        Pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t Pid_ = -1;
-    int Out_ = -1;
-};
-
 TEST(SimProgram, ThePortItPrintsCarriesAWholeTestAndSigtermEndsItCleanly) {
-    SimProcess sim({"--speed", "100", "--type", "6", "--double-steps"});
+    Process sim(SimProgram(), {"--speed", "100", "--type", "6", "--double-steps", "--trace"});
     ASSERT_TRUE(sim.Running());
-    const std::string path = sim.FirstLine();
+    const std::string path = sim.ReadLine();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     EXPECT_TRUE(DeviceExists(path));
 
@@ -136,6 +46,77 @@ TEST(SimProgram, ThePortItPrintsCarriesAWholeTestAndSigtermEndsItCleanly) {
     EXPECT_TRUE(WaitUntil([&] { return program.LinesLost() == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return !DeviceExists(path); }));
     EXPECT_TRUE(program.Comm().Close());
+    // --trace showed each command and each answer.
+    const std::string trace = sim.ReadErr();
+    EXPECT_NE(trace.find("<- 24 A1 11"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("-> 24 1A 16"), std::string::npos) << trace;
+}
+
+TEST(SimProgram, EndsByItselfAfterHangingUp) {
+    Process sim(SimProgram(), {"--speed", "100", "--hangup-at", "0"});
+    ASSERT_TRUE(sim.Running());
+    Program program;
+    ASSERT_TRUE(program.Open(sim.ReadLine()));
+    Operator op;
+    op.Apply(Connect(program));
+    ASSERT_TRUE(program.SendStartTest(op.panel.ReadTestParameters()));
+    EXPECT_TRUE(WaitUntil([&] { return program.LinesLost() == 1; }));
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(SimProgram, HelpListsTheOptionsAndExitsWithZero) {
+    Process sim(SimProgram(), {"--help"});
+    EXPECT_EQ(sim.Wait(), 0);
+    const std::string text = sim.ReadOut();
+    EXPECT_NE(text.find("--hangup-at STEP"), std::string::npos) << text;
+}
+
+class SimProgramRejects : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(SimProgramRejects, ABadOptionWithAMessageAndStatusTwo) {
+    Process sim(SimProgram(), GetParam());
+    EXPECT_EQ(sim.Wait(), 2);
+    EXPECT_TRUE(sim.ReadOut().empty());
+    const std::string message = sim.ReadErr();
+    EXPECT_EQ(message.rfind("dielmon-sim: ", 0), 0u) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(BadOptions, SimProgramRejects,
+                         testing::Values(std::vector<std::string>{"--bogus"},
+                                         std::vector<std::string>{"--type", "9"},
+                                         std::vector<std::string>{"--error", "B1"},
+                                         std::vector<std::string>{"--records"},
+                                         std::vector<std::string>{"--speed", "0"},
+                                         std::vector<std::string>{"--hangup-at", "soon"}));
+
+TEST(SimDevice, IsServedInPlaceOfAPseudoTerminalOfItsOwn) {
+    // The test's own pseudo-terminal plays the cable: the simulator opens its far end.
+    PseudoTerminal cable;
+    sim::SimOptions options = FastOptions();
+    options.Device = cable.Path();
+    options.Baud = 19200;
+    SimInstrument instrument(options);
+    ASSERT_TRUE(instrument.Started());
+    EXPECT_EQ(instrument.DevicePath(), cable.Path());
+    ASSERT_TRUE(cable.Write(ToBytes(BuildShortCommand(CmdConnect))));
+    std::vector<Bytes> frames;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (Bytes& f : cable.ReadFrames()) {
+            frames.push_back(std::move(f));
+        }
+        return !frames.empty();
+    }));
+    EXPECT_EQ(Codes(frames), Sequence({{RspParameters, 1}}));
+}
+
+TEST(SimDevice, AMissingOneFailsToStartWithAMessage) {
+    sim::SimOptions options = FastOptions();
+    options.Device = "/nonexistent/ttyS9";
+    sim::Simulator sim(options);
+    std::string error;
+    EXPECT_FALSE(sim.Start(&error));
+    EXPECT_NE(error.find("/nonexistent/ttyS9"), std::string::npos) << error;
+    EXPECT_FALSE(sim.Running());
 }
 
 } // namespace

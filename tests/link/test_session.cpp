@@ -131,10 +131,10 @@ TEST_P(Connecting, FillsThePanelWithTheInstrumentsSettings) {
     sim::SimOptions options = FastOptions();
     options.InstrumentType = GetParam().InstrumentType;
     options.DoubleSteps = GetParam().DoubleSteps;
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
 
     const Bytes answer = Connect(program);
     ASSERT_FALSE(answer.empty());
@@ -175,10 +175,10 @@ INSTANTIATE_TEST_SUITE_P(Types, Connecting,
                                          Reported{7, false}, Reported{5, true}));
 
 TEST(ConnectingAgain, ReportsTheSettingsOfTheLastTestBackIntoAFreshPanel) {
-    Instrument instrument(FastOptions());
+    SimInstrument instrument(FastOptions());
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
     Operator op;
     op.Apply(Connect(program));
 
@@ -278,10 +278,10 @@ TEST_P(AWholeTest, ArrivesFrameByFrameAndDecodesIntoItsLayout) {
     sim::SimOptions options = FastOptions();
     options.DoubleSteps = param.DoubleSteps;
     options.Records = 0;
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
     Operator op;
     op.Apply(Connect(program));
     ASSERT_EQ(op.doubleSteps, param.DoubleSteps ? 1 : 0);
@@ -387,10 +387,10 @@ TEST_P(AWholeTest, ArrivesFrameByFrameAndDecodesIntoItsLayout) {
 INSTANTIATE_TEST_SUITE_P(EveryWiring, AWholeTest, testing::ValuesIn(EveryWiring()), TestName);
 
 TEST(WholeTests, FiveInARowOnOneConnectionAndTheFifthReportsTheResistance) {
-    Instrument instrument(FastOptions());
+    SimInstrument instrument(FastOptions());
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
     Operator op;
     op.Apply(Connect(program));
     op.ChooseWiring(1, 1);
@@ -412,7 +412,7 @@ TEST(WholeTests, FiveInARowOnOneConnectionAndTheFifthReportsTheResistance) {
             EXPECT_NE(texts.Main.find("GΩ\r\n"), std::string::npos) << texts.Main;
         }
     }
-    EXPECT_EQ(instrument.Sim().CommandsReceived(CmdStartTest), 5u);
+    EXPECT_EQ(instrument.CommandsReceived(CmdStartTest), 5u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -441,10 +441,10 @@ const std::vector<SampleRecord> kSamples = {
 TEST(Store, EveryLayoutIsListedReadAndDecodedThenDeletedAndCleared) {
     sim::SimOptions options = FastOptions();
     options.Records = static_cast<int>(kSamples.size());
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
 
     std::vector<Bytes> index = program.Exchange(CmdReadIndex, kSamples.size());
     ASSERT_EQ(Codes(index), Sequence({{RspIndex, static_cast<int>(kSamples.size())}}));

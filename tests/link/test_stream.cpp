@@ -63,10 +63,10 @@ TEST_P(WithLineFaults, EveryFrameStillArrivesWholeAndInOrder) {
     options.Split = faults.Split;
     options.Noise = faults.Noise;
     options.BadCheck = faults.BadCheck;
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
 
     Operator op;
     const Bytes parameters = Connect(program);
@@ -88,17 +88,21 @@ TEST_P(WithLineFaults, EveryFrameStillArrivesWholeAndInOrder) {
         const std::uint8_t check = CalcCheckCode(f.data(), static_cast<int>(f.size()));
         EXPECT_EQ(f[f.size() - 2], faults.BadCheck ? static_cast<std::uint8_t>(~check) : check);
     }
-    ASSERT_TRUE(WaitUntil([&] { return instrument.Sim().FramesSent() == frames.size(); }));
+    ASSERT_TRUE(WaitUntil([&] { return instrument.FramesSent() == frames.size(); }));
     const Bytes written = instrument.Written();
     if (faults.Noise) {
         std::size_t noise = 0;
         EXPECT_TRUE(FramesAmidNoise(written, frames, &noise));
-        EXPECT_EQ(noise, instrument.Sim().NoiseBytesSent());
+        EXPECT_EQ(noise, instrument.NoiseBytesSent());
         EXPECT_GE(noise, frames.size());
     } else {
         EXPECT_EQ(Concat(frames), written);
     }
+    if (faults.Split) {
+        EXPECT_GT(instrument.WritesMade(), 2 * frames.size()) << "the frames were not cut";
+    }
     EXPECT_EQ(program.Comm().Thread().BytesRead(), written.size());
+    EXPECT_TRUE(program.AllOnWindowThread());
 
     // What the frames carry is used whatever their check byte.
     const Bytes& last = test.back();
@@ -125,55 +129,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, WithLineFaults,
 // ---------------------------------------------------------------------------------------------
 // The debug log
 
-// The bytes a "received" text spells, or nothing when the text is not one, exactly: "收到",
-// then a space and two upper-case hexadecimal digits for each byte.
-std::optional<Bytes> ReceivedBytes(const std::string& text) {
-    const std::string head = "收到";
-    if (text.compare(0, head.size(), head) != 0) {
-        return std::nullopt;
-    }
-    const auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
-    Bytes bytes;
-    for (std::size_t i = head.size(); i < text.size(); i += 3) {
-        if (text.size() - i < 3 || text[i] != ' ' || hex(text[i + 1]) < 0 || hex(text[i + 2]) < 0) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
-    }
-    if (bytes.empty()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-bool IsSentText(const std::string& text) {
-    return text.rfind("发出：", 0) == 0;
-}
-
-// The bytes of all "received" lines of the log so far, in order.
-Bytes LoggedBytes(const std::string& logFile) {
-    Bytes all;
-    for (const std::string& text : test::LogTexts(logFile)) {
-        if (const std::optional<Bytes> bytes = ReceivedBytes(text)) {
-            all.insert(all.end(), bytes->begin(), bytes->end());
-        }
-    }
-    return all;
-}
-
 TEST(DebugLog, TracesEachCommandSentAndEachChunkReceivedBeforeItsFramesAreHandedOver) {
     sim::SimOptions options = FastOptions();
     options.Split = true; // many small chunks
     options.Noise = true; // and bytes outside any frame
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
     const std::string logFile = program.Log().LogFileName();
@@ -191,7 +151,7 @@ TEST(DebugLog, TracesEachCommandSentAndEachChunkReceivedBeforeItsFramesAreHanded
         }
         searchFrom = static_cast<std::size_t>(found - logged.begin()) + frame.size();
     });
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
 
     Operator op;
     op.Apply(Connect(program));
@@ -200,7 +160,7 @@ TEST(DebugLog, TracesEachCommandSentAndEachChunkReceivedBeforeItsFramesAreHanded
     ASSERT_EQ(Codes(test), TestFrames(op.Gauge()));
     ASSERT_EQ(Codes(program.Exchange(CmdReadIndex, 9)), Sequence({{RspIndex, 9}}));
     const std::size_t frames = program.FrameCount();
-    ASSERT_TRUE(WaitUntil([&] { return instrument.Sim().FramesSent() == frames; }));
+    ASSERT_TRUE(WaitUntil([&] { return instrument.FramesSent() == frames; }));
     ASSERT_TRUE(WaitUntil(
         [&] { return program.Comm().Thread().BytesRead() == instrument.Written().size(); }));
     program.Comm().Close();
@@ -210,7 +170,7 @@ TEST(DebugLog, TracesEachCommandSentAndEachChunkReceivedBeforeItsFramesAreHanded
     std::vector<std::string> sent;
     std::vector<std::string> received;
     Bytes receivedBytes;
-    for (const std::string& text : test::LogTexts(logFile)) {
+    for (const std::string& text : LogTexts(logFile)) {
         if (IsSentText(text)) {
             sent.push_back(text);
         } else if (const std::optional<Bytes> bytes = ReceivedBytes(text)) {
@@ -251,10 +211,10 @@ int Waiting(int fd) {
 TEST(HeldHandOver, MoreThan2048BytesWaitingArriveWholeAndInOrderOnceReleased) {
     sim::SimOptions options = FastOptions();
     options.Records = 100;
-    Instrument instrument(options);
+    SimInstrument instrument(options);
     ASSERT_TRUE(instrument.Started());
     Program program;
-    ASSERT_TRUE(program.Open(instrument.Path()));
+    ASSERT_TRUE(program.Open(instrument.DevicePath()));
 
     // The window holds the first frame while the instrument lists its store twice and sends
     // thirty records.
@@ -262,17 +222,14 @@ TEST(HeldHandOver, MoreThan2048BytesWaitingArriveWholeAndInOrderOnceReleased) {
     ASSERT_TRUE(program.SendCommand(CmdConnect));
     ASSERT_TRUE(WaitUntil([&] { return program.SinkGate().Holding(); }));
     constexpr int kRecords = 30;
-    Bytes commands;
-    for (const Bytes& c :
-         {ToBytes(BuildShortCommand(CmdReadIndex)), ToBytes(BuildShortCommand(CmdReadIndex))}) {
-        ASSERT_TRUE(program.Send(c));
-        commands.insert(commands.end(), c.begin(), c.end());
+    for (int listing = 0; listing < 2; ++listing) {
+        ASSERT_TRUE(program.SendCommand(CmdReadIndex));
     }
     for (int k = 1; k <= kRecords; ++k) {
         ASSERT_TRUE(program.SendCommand(CmdReadRecord, static_cast<std::uint8_t>(k)));
     }
     const std::size_t total = 1 + 2 * 100 + kRecords;
-    ASSERT_TRUE(WaitUntil([&] { return instrument.Sim().FramesSent() == total; }));
+    ASSERT_TRUE(WaitUntil([&] { return instrument.FramesSent() == total; }));
     EXPECT_TRUE(WaitUntil([&] { return Waiting(program.Comm().Handle()) > 2048; }))
         << Waiting(program.Comm().Handle()) << " bytes waiting";
     EXPECT_EQ(program.FrameCount(), 0u);

@@ -1,6 +1,9 @@
 #include "serial/commport.h"
 
-#include "pty.h"
+#include "core/config.h"
+#include "support/pty.h"
+#include "support/termios.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace dielmon;
 using namespace dielmon::test;
@@ -25,36 +31,33 @@ CommHandle Open8N1(const std::string& path, std::uint32_t baud = 9600) {
 } // namespace
 
 TEST(CommPort, EveryBaudRateAndStopSettingIsSetExactlyAndTheLineIsRaw) {
-    struct Row {
-        std::uint32_t baud;
-        std::uint8_t stopBits;
-        unsigned code; // the speed code the line must carry
-    };
-    const Row rows[] = {
-        {300, kOneStopBit, B300},       {600, kOneStopBit, B600},
-        {1200, kOneStopBit, B1200},     {2400, kOneStopBit, B2400},
-        {9600, kOneStopBit, B9600},     {28800, kOneStopBit, BOTHER},
-        {57600, kOneStopBit, B57600},   {115200, kOneStopBit, B115200},
-        {230400, kOneStopBit, B230400}, {31250, kOneStopBit, BOTHER},
-        {9600, kTwoStopBits, B9600},    {28800, kTwoStopBits, BOTHER},
-    };
+    // The rates the settings dialog offers, then one it does not, each with its speed code.
+    const std::pair<std::uint32_t, unsigned> rates[] = {
+        {300, B300},     {600, B600},     {1200, B1200},     {2400, B2400},     {9600, B9600},
+        {28800, BOTHER}, {57600, B57600}, {115200, B115200}, {230400, B230400}, {31250, BOTHER}};
+    ASSERT_EQ(BaudItems().size(), std::size(rates) - 1);
+    for (std::size_t k = 0; k < BaudItems().size(); ++k) {
+        EXPECT_EQ(BaudItems()[k], std::to_string(rates[k].first));
+    }
     PseudoTerminal pty;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.baud) + " baud, stop code " + std::to_string(r.stopBits));
-        const CommHandle h = Port.OpenComm(pty.Path(), r.baud, 8, kParityNone, r.stopBits, 0);
-        ASSERT_GE(h, 3);
-        const termios2 t = pty.Settings();
-        EXPECT_EQ(t.c_ospeed, r.baud);
-        EXPECT_EQ(t.c_ispeed, r.baud);
-        EXPECT_EQ(t.c_cflag & CBAUD, r.code);
-        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, r.stopBits == kTwoStopBits);
-        EXPECT_EQ(t.c_cflag & (PARENB | CMSPAR), 0u);
-        EXPECT_NE(t.c_cflag & CLOCAL, 0u);
-        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-        EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | BRKINT), 0u);
-        EXPECT_EQ(t.c_oflag & OPOST, 0u);
-        EXPECT_EQ(Port.CloseComm(h), 0);
+    for (const auto& [baud, code] : rates) {
+        for (const std::uint8_t stopBits : {kOneStopBit, kTwoStopBits}) {
+            SCOPED_TRACE(std::to_string(baud) + " baud, stop code " + std::to_string(stopBits));
+            const CommHandle h = Port.OpenComm(pty.Path(), baud, 8, kParityNone, stopBits, 0);
+            ASSERT_GE(h, 3);
+            const termios2 t = LineSettings(pty.Master());
+            EXPECT_EQ(t.c_ospeed, baud);
+            EXPECT_EQ(t.c_ispeed, baud);
+            EXPECT_EQ(t.c_cflag & CBAUD, code);
+            EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+            EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stopBits == kTwoStopBits);
+            EXPECT_EQ(t.c_cflag & (PARENB | CMSPAR), 0u);
+            EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+            EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+            EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | BRKINT), 0u);
+            EXPECT_EQ(t.c_oflag & OPOST, 0u);
+            EXPECT_EQ(Port.CloseComm(h), 0);
+        }
     }
 }
 
@@ -84,15 +87,15 @@ TEST(CommPort, SettingsTheLineCannotTakeAreRefusedAndLeaveItAsItWas) {
         {"baud 0", 0, 8, kParityNone, kOneStopBit},
     };
     PseudoTerminal pty;
-    termios2 before = pty.Settings();
+    termios2 before = LineSettings(pty.Master());
     before.c_cflag = (before.c_cflag & ~(CBAUD | CIBAUD)) | B1200 | (B1200 << IBSHIFT);
     before.c_ispeed = before.c_ospeed = 1200;
     before.c_lflag |= ICANON;
-    pty.SetSettings(before);
+    SetLineSettings(pty.Master(), before);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         EXPECT_EQ(Port.OpenComm(pty.Path(), r.baud, r.byteSize, r.parity, r.stopBits, 0), 0);
-        const termios2 after = pty.Settings();
+        const termios2 after = LineSettings(pty.Master());
         EXPECT_EQ(after.c_ospeed, 1200u);
         EXPECT_EQ(after.c_cflag & CBAUD, static_cast<tcflag_t>(B1200));
         EXPECT_NE(after.c_lflag & ICANON, 0u);
@@ -100,7 +103,7 @@ TEST(CommPort, SettingsTheLineCannotTakeAreRefusedAndLeaveItAsItWas) {
         const CommHandle h = Open8N1(pty.Path());
         EXPECT_GE(h, 3);
         Port.CloseComm(h);
-        pty.SetSettings(before);
+        SetLineSettings(pty.Master(), before);
     }
 }
 
@@ -131,17 +134,17 @@ TEST(CommPort, FlowKindsSetHandshakeAndXonXoffAndNothingElse) {
     PseudoTerminal pty;
     for (const Row& r : rows) {
         SCOPED_TRACE("flow kind " + std::to_string(r.flowKind) + (r.presetOn ? ", preset on" : ""));
-        termios2 t = pty.Settings();
+        termios2 t = LineSettings(pty.Master());
         t.c_cflag = r.presetOn ? (t.c_cflag | CRTSCTS) : (t.c_cflag & ~CRTSCTS);
         t.c_iflag = r.presetOn ? (t.c_iflag | kAll) : (t.c_iflag & ~kAll);
         t.c_cc[VSTART] = 1;
         t.c_cc[VSTOP] = 2;
-        pty.SetSettings(t);
+        SetLineSettings(pty.Master(), t);
 
         const CommHandle h =
             Port.OpenComm(pty.Path(), 9600, 8, kParityNone, kOneStopBit, r.flowKind);
         ASSERT_GE(h, 3);
-        const termios2 got = pty.Settings();
+        const termios2 got = LineSettings(pty.Master());
         EXPECT_EQ((got.c_cflag & CRTSCTS) != 0, r.crtscts);
         EXPECT_EQ(got.c_iflag & kAll, r.ixonIxoff);
         EXPECT_EQ(got.c_cc[VSTART], r.start);
@@ -172,6 +175,13 @@ TEST(CommPort, APortIsHeldExclusivelyUntilClosed) {
     int exclusive = 0;
     ASSERT_EQ(::ioctl(first, TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
+    // the refusals left the holder's line as it was
+    ASSERT_TRUE(pty.Write(Bytes{1, 2, 3}));
+    ASSERT_TRUE(WaitUntil([&] { return Waiting(first) == 3; }));
+    Buffer buf{};
+    int count = 0;
+    ASSERT_TRUE(Port.ReadComm(first, buf, count));
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + count), (Bytes{1, 2, 3}));
 
     EXPECT_EQ(Port.CloseComm(first), 0);
     // the exclusive flag went with the close, though the master keeps the terminal alive
@@ -278,7 +288,7 @@ TEST(CommPort, AVanishedLineReadsAsVanishedNotAsSilence) {
     int count = -7;
     EXPECT_EQ(Port.ReadCommStatus(h, buf, count), ReadStatus::Nothing);
     pty.Write(Bytes{1, 2, 3});
-    pty.CloseMaster();
+    pty.HangUp();
     EXPECT_EQ(Port.ReadCommStatus(h, buf, count), ReadStatus::Vanished);
     EXPECT_FALSE(Port.ReadComm(h, buf, count));
     EXPECT_EQ(count, -7);

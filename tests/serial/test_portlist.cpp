@@ -1,7 +1,7 @@
 #include "serial/portlist.h"
 
-#include "pty.h"
-#include "tempfolder.h"
+#include "support/pty.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ void PrintTo(const SerialPortInfo& p, std::ostream* os) {
 } // namespace dielmon
 
 TEST(PortList, ListsDeviceBackedTerminalsWithTheirUsbNamesInNaturalOrder) {
-    TempFolder sys;
+    TempDir sys;
     const fs::path root = sys.Path();
     // legacy UART slots: a real 16550A, an empty slot, one without a readable type
     for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyS10"}) {
@@ -86,7 +86,7 @@ TEST(PortList, AMissingTreeListsNothingAndTheRealOneListsOnlyDevices) {
 }
 
 TEST(PortList, DeviceExistsOnlyForACharacterDeviceThatIsThere) {
-    TempFolder dir;
+    TempDir dir;
     Put(dir.Path() / "plain", "x");
     auto pty = std::make_unique<PseudoTerminal>();
     const std::string path = pty->Path();

@@ -1,10 +1,10 @@
 #include "serial/serialcomm.h"
 
-#include "core/frame.h"
 #include "core/log.h"
-#include "logfile.h"
-#include "pty.h"
-#include "tempfolder.h"
+#include "support/pty.h"
+#include "support/tempdir.h"
+#include "support/termios.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -48,38 +48,8 @@ bool Open8N1(TSerialComm& comm, const std::string& path) {
 
 } // namespace
 
-TEST(SerialComm, SendWritesTheFrameAndTracesOneSentLineOpenOrNot) {
-    TempFolder home;
-    DebugLog log(home.Home());
-    PseudoTerminal pty;
-    TSerialComm comm(log);
-    ASSERT_TRUE(Open8N1(comm, pty.Path()));
-
-    const Bytes frame = BuildFrame(0xA1, Bytes(17, 0));
-    ASSERT_EQ(frame.size(), 22u);
-    EXPECT_TRUE(comm.Send(frame.data(), 22));
-    EXPECT_EQ(pty.Read(22), frame);
-    const std::string traced =
-        "发出：24 A1 11 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 B2 2A ";
-    EXPECT_EQ(LogTexts(log.LogFileName()), std::vector<std::string>{traced});
-
-    EXPECT_TRUE(comm.Close());
-    EXPECT_FALSE(comm.Close());
-    EXPECT_FALSE(comm.IsOpen());
-    EXPECT_FALSE(comm.Send(frame.data(), 22));
-    EXPECT_EQ(LogTexts(log.LogFileName()), (std::vector<std::string>{traced, traced}));
-
-    // nonsense arguments send nothing and trace an empty line of bytes
-    EXPECT_FALSE(comm.Send(nullptr, 5));
-    EXPECT_FALSE(comm.Send(frame.data(), -3));
-    const auto texts = LogTexts(log.LogFileName());
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[2], "发出：");
-    EXPECT_EQ(texts[3], "发出：");
-}
-
 TEST(SerialComm, TheReaderIsMadeOnceStartedByTheFirstOpenAndKeptAcrossReopens) {
-    TempFolder home;
+    TempDir home;
     DebugLog log(home.Home());
     Recorder recorder;
     const std::size_t threadsBefore = ThreadCount();
@@ -102,7 +72,7 @@ TEST(SerialComm, TheReaderIsMadeOnceStartedByTheFirstOpenAndKeptAcrossReopens) {
 
     PseudoTerminal second;
     ASSERT_TRUE(comm->Open(second.Path(), 115200, 8, kParityNone, kTwoStopBits, 0));
-    EXPECT_EQ(second.Settings().c_ospeed, 115200u);
+    EXPECT_EQ(LineSettings(second.Master()).c_ospeed, 115200u);
     second.Write(Bytes{4, 5});
     EXPECT_TRUE(WaitUntil([&] { return recorder.Got() == Bytes{1, 2, 3, 4, 5}; }));
 
@@ -118,7 +88,7 @@ TEST(SerialComm, TheReaderIsMadeOnceStartedByTheFirstOpenAndKeptAcrossReopens) {
 }
 
 TEST(SerialComm, BytesArrivingWithoutAHandlerAreReadAndDropped) {
-    TempFolder home;
+    TempDir home;
     DebugLog log(home.Home());
     PseudoTerminal pty;
     Recorder recorder; // outlives the connection, as a handler must
@@ -134,7 +104,7 @@ TEST(SerialComm, BytesArrivingWithoutAHandlerAreReadAndDropped) {
 }
 
 TEST(SerialComm, ALostLineIsReportedOnceAndThenLeftAloneUntilTheNextOpen) {
-    TempFolder home;
+    TempDir home;
     DebugLog log(home.Home());
     Recorder recorder;
     TSerialComm comm(log);
@@ -161,7 +131,7 @@ TEST(SerialComm, ALostLineIsReportedOnceAndThenLeftAloneUntilTheNextOpen) {
     ASSERT_TRUE(Open8N1(comm, replugged.Path()));
     replugged.Write(Bytes{7, 8});
     EXPECT_TRUE(WaitUntil([&] { return recorder.Got() == Bytes{7, 8}; }));
-    replugged.CloseMaster();
+    replugged.HangUp();
     EXPECT_TRUE(WaitUntil([&] { return recorder.lost.load() == 2; }));
     EXPECT_TRUE(comm.Close());
 }

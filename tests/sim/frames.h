@@ -3,17 +3,14 @@
 // replies' payloads.
 #pragma once
 
-#include "core/frame.h"
+#include "support/frames.h"
 
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
-#include <utility>
-#include <vector>
 
 namespace simtest {
 
-using Bytes = std::vector<std::uint8_t>;
+using dielmon::test::Bytes;
 
 // A 22-byte command with the record number at frame offset 3.
 inline Bytes Command(std::uint8_t code, std::uint8_t record = 0) {
@@ -87,23 +84,6 @@ inline float F32(const Bytes& frame, int k) {
 
 inline Bytes PayloadSlice(const Bytes& frame, int from, int to) {
     return Bytes(frame.begin() + 3 + from, frame.begin() + 3 + to);
-}
-
-// True when the frame has its markers, its length and a correct check byte.
-inline bool WellFormed(const Bytes& f) {
-    return f.size() >= 5 && f.front() == 0x24 && f.back() == 0x2A &&
-           f.size() == static_cast<std::size_t>(f[2]) + 5 &&
-           f[f.size() - 2] == dielmon::CalcCheckCode(f.data(), static_cast<int>(f.size()));
-}
-
-// An expected run of frames: each code with how many times it repeats.
-inline std::vector<std::uint8_t>
-Sequence(std::initializer_list<std::pair<std::uint8_t, int>> runs) {
-    std::vector<std::uint8_t> codes;
-    for (const auto& [code, count] : runs) {
-        codes.insert(codes.end(), static_cast<std::size_t>(count), code);
-    }
-    return codes;
 }
 
 } // namespace simtest

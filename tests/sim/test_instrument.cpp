@@ -17,6 +17,7 @@
 
 using namespace dielmon;
 using namespace dielmon::sim;
+using namespace dielmon::test;
 using namespace simtest;
 using std::chrono::milliseconds;
 

@@ -3,12 +3,11 @@
 // pseudo-terminal takes them. Prints its figures and exits non-zero when a criterion fails:
 // a frame sent but never handled, resident memory growing by more than 5 % after the warm-up,
 // threads or descriptors growing, a message box, or a log line the trace tool cannot read.
-#include "../ui/line.h"
-
 #include "core/responses.h"
 #include "dialogs.h"
 #include "mainwindow.h"
 #include "sim/payloads.h"
+#include "support/pty.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -87,7 +86,7 @@ std::vector<std::uint8_t> LiveFrames(int count, int& frames) {
 }
 
 struct Streamer {
-    test::TestLine& Line;
+    test::PseudoTerminal& Line;
     steady_clock::time_point FullSpeedFrom;
     std::atomic<bool> Stop{false};
     std::atomic<bool> Failed{false};
@@ -168,7 +167,7 @@ int main(int argc, char** argv) {
     const std::string home = std::string(pattern) + "/";
     std::ofstream(home + "Config.ini") << "[Config]\r\nBaud=230400\r\n";
 
-    test::TestLine line;
+    test::PseudoTerminal line;
     CountingDialogs dialogs;
     WindowSetup setup;
     setup.AppPath = home;

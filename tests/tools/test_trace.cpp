@@ -4,8 +4,8 @@
 #include "core/gbk.h"
 #include "core/log.h"
 #include "core/responses.h"
-#include "payload.h"
-#include "tempdir.h"
+#include "support/frames.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

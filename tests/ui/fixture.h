@@ -2,7 +2,6 @@
 // Dialogs are answered by the test; the window's clock stands still until a test moves it.
 #pragma once
 
-#include "../core/tempdir.h"
 #include "core/clock.h"
 #include "core/frame.h"
 #include "core/gbk.h"
@@ -12,6 +11,9 @@
 #include "qtgbk.h"
 #include "setcomm.h"
 #include "sim/simulator.h"
+#include "support/frames.h"
+#include "support/sim.h"
+#include "support/tempdir.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,11 +110,7 @@ inline std::string Text(const QWidget* w) {
 struct Fixture {
     explicit Fixture(std::vector<std::string> simArgs = {}, bool start = true) {
         simArgs.insert(simArgs.begin(), {"--speed", "100"});
-        std::string error;
-        auto options = sim::ParseSimOptions(simArgs, &error);
-        EXPECT_TRUE(options.has_value()) << error;
-        Sim = std::make_unique<sim::Simulator>(*options);
-        EXPECT_TRUE(Sim->Start(&error)) << error;
+        Sim = std::make_unique<SimInstrument>(simArgs);
         Clock.Set(FromLocal(2016, 3, 24, 15, 34, 0));
         if (start) {
             Open(Sim->DevicePath());
@@ -179,12 +177,7 @@ struct Fixture {
 
     // Every frame received so far, as the log traced it.
     std::vector<std::vector<std::uint8_t>> ReceivedFrames() const {
-        struct Collect : FrameSink {
-            std::vector<std::vector<std::uint8_t>> frames;
-            void FrameReady(const std::uint8_t* f, int n) override {
-                frames.emplace_back(f, f + n);
-            }
-        } sink;
+        FrameCollector sink;
         Reassembler r;
         const TraceParse t = ParseTraceLog(ReadAll(Window->Log().LogFileName()));
         for (const TraceLine& line : t.Lines) {
@@ -192,7 +185,7 @@ struct Fixture {
                 r.Feed(line.Bytes.data(), static_cast<int>(line.Bytes.size()), sink);
             }
         }
-        return sink.frames;
+        return sink.Frames;
     }
     std::vector<std::vector<std::uint8_t>> SentFrames() const {
         std::vector<std::vector<std::uint8_t>> frames;
@@ -232,7 +225,7 @@ struct Fixture {
     TempDir Home;
     ManualClock Clock;
     ScriptedDialogs Dialogs;
-    std::unique_ptr<sim::Simulator> Sim;
+    std::unique_ptr<SimInstrument> Sim;
     std::unique_ptr<TfrmDielmon> Window;
 };
 

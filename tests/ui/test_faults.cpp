@@ -1,7 +1,7 @@
 // Faults on the line and in the file system, end to end: the real window against an
 // instrument that misbehaves, a line that vanishes, and files and folders that refuse.
 #include "fixture.h"
-#include "line.h"
+#include "support/pty.h"
 
 #include "core/commands.h"
 #include "core/config.h"
@@ -51,7 +51,7 @@ void ExpectIdleAndUnlocked(const Fixture& f) {
 } // namespace
 
 TEST(LineFaults, AnInstrumentSlowToConnectAndSilentAfterwardsKeepsStopUsable) {
-    TestLine line;
+    PseudoTerminal line;
     Fixture f({}, false);
     f.Open(line.Path());
     f.Trigger("N7");
@@ -239,10 +239,8 @@ TEST(LineFaults, AVanishedLineEndsTheTestAndIsReopenedWhenItsDeviceIsBack) {
     EXPECT_TRUE(f.OnPages("Default", "Info"));
 
     // Back: the next tick reopens the port by itself, and connecting works again.
-    auto options = sim::ParseSimOptions({"--speed", "100"}, nullptr);
-    f.Sim = std::make_unique<sim::Simulator>(*options);
-    std::string error;
-    ASSERT_TRUE(f.Sim->Start(&error)) << error;
+    f.Sim = std::make_unique<SimInstrument>(std::vector<std::string>{"--speed", "100"});
+    ASSERT_TRUE(f.Sim->Started());
     Repoint(port, f.Sim->DevicePath());
     f.Tick(1);
     EXPECT_TRUE(f.Window->State().PortOpen);
@@ -254,7 +252,7 @@ TEST(LineFaults, AVanishedLineEndsTheTestAndIsReopenedWhenItsDeviceIsBack) {
 }
 
 TEST(LineFaults, ALineLostBeforeConnectingLeavesThePanelEmptyAndDisabled) {
-    TestLine line;
+    PseudoTerminal line;
     Fixture f({}, false);
     f.Open(line.Path());
     line.HangUp();

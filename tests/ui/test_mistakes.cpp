@@ -1,7 +1,7 @@
 // The operator's own mistakes: nonsense typed into every field, buttons pressed twice, the
 // window closed in the middle of whatever it is doing.
 #include "fixture.h"
-#include "line.h"
+#include "support/pty.h"
 
 #include "core/commands.h"
 #include "core/history.h"
@@ -364,7 +364,7 @@ TEST(OperatorMistakes, ClosingTheWindowInEveryStateNeverHangs) {
 }
 
 TEST(OperatorMistakes, TheWindowIsDestroyedWhileFramesStreamAsFastAsTheLineTakesThem) {
-    TestLine line;
+    PseudoTerminal line;
     Fixture f({}, false);
     f.Open(line.Path());
     std::atomic<bool> stop{false};

@@ -3,11 +3,11 @@
 // source is compiled to GBK, so its literals are the system's own bytes; what pdftotext gives
 // back is Unicode and is compared through Q().
 
-#include "../core/tempdir.h"
 #include "core/resultfile.h"
 #include "core/texts.h"
 #include "qtgbk.h"
 #include "report.h"
+#include "support/tempdir.h"
 
 #include <QApplication>
 #include <QFile>

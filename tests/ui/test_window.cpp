@@ -341,20 +341,16 @@ TEST(Window, ATestInEveryWiringModeEndsOnItsResultPage) {
 TEST(Window, ExactLabelsOfAResultFrame) {
     Fixture f;
     f.Connect();
-    std::vector<std::uint8_t> p(46, 0);
-    FloatToBytes(10, &p[0]);
-    FloatToBytes(0.0123f, &p[4]);
-    FloatToBytes(500, &p[8]);
-    FloatToBytes(500, &p[12]);
-    p[16] = 1;
-    FloatToBytes(1.0f, &p[17]);
-    FloatToBytes(0.3f, &p[21]);
-    p[40] = 16;
-    p[41] = 3;
-    p[42] = 24;
-    p[43] = 15;
-    p[44] = 34;
-    const auto frame = BuildFrame(RspFinalResult, p);
+    const auto frame = Payload(46)
+                           .F(0, 10)
+                           .F(4, 0.0123f)
+                           .F(8, 500)
+                           .F(12, 500)
+                           .B(16, 1)
+                           .F(17, 1.0f)
+                           .F(21, 0.3f)
+                           .Date(40, 16, 3, 24, 15, 34, 0)
+                           .Frame(RspFinalResult);
     f.Window->DispatchFrame(frame.data(), static_cast<int>(frame.size()));
     EXPECT_TRUE(f.OnPages("Default", "ShowState"));
     EXPECT_EQ(Text(f.W("Lbl_ShowState")), "反接线\\内标准\\定频\\内高压");

@@ -1,0 +1,39 @@
+// A program run as a child process with its standard output and error on pipes; killed and
+// reaped if still running at the end.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace dielmon::test {
+
+class Process {
+public:
+    Process(const std::string& program, const std::vector<std::string>& args);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Running() const { return Pid_ > 0; }
+    bool Signal(int signal) const;
+    // A line of its standard output without the line break; empty after the deadline.
+    std::string ReadLine();
+    // What is left of its standard output or error, up to the end of the stream.
+    std::string ReadOut() { return ReadToEnd(Out_); }
+    std::string ReadErr() { return ReadToEnd(Err_); }
+    // Its exit status, or -1 when it did not exit normally within the deadline.
+    int Wait();
+
+private:
+    static std::string ReadToEnd(int fd);
+
+    pid_t Pid_ = -1;
+    int Out_ = -1;
+    int Err_ = -1;
+};
+
+// dielmon-sim, the program named by the environment variable DIELMON_SIM.
+std::string SimProgram();
+
+} // namespace dielmon::test
