@@ -270,19 +270,17 @@ QWidget* TfrmDielmon::BuildOperations() {
 namespace {
 
 // A panel of a result page: title strip of 35 pixels and the main result below it.
-QWidget* ResultBlock(const QString& name, TextLabel*& title, TextLabel*& main, QWidget* parent) {
+QWidget* ResultBlock(const QString& name, const QString& titleName, TextLabel*& title,
+                     const QString& mainName, TextLabel*& main, QWidget* parent) {
     auto* block = new QWidget(parent);
     block->setObjectName(name);
     block->setFixedHeight(157);
     auto* v = new QVBoxLayout(block);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
-    title =
-        MakeLabel(name == "Panel13" ? QStringLiteral("Lbl_ShowState") : QStringLiteral("Label22"),
-                  27, Qt::AlignCenter, block);
+    title = MakeLabel(titleName, 27, Qt::AlignCenter, block);
     title->setFixedHeight(35);
-    main = MakeLabel(name == "Panel13" ? QStringLiteral("LblCxRx") : QStringLiteral("Label23"), 27,
-                     Qt::AlignHCenter | Qt::AlignBottom, block, true);
+    main = MakeLabel(mainName, 27, Qt::AlignHCenter | Qt::AlignBottom, block, true);
     v->addWidget(title);
     v->addWidget(main, 1);
     return block;
@@ -354,15 +352,14 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     auto* show = new QWidget;
     auto* showLayout = new QVBoxLayout(show);
     showLayout->setSpacing(0);
-    Panel13 = ResultBlock(QStringLiteral("Panel13"), Lbl_ShowState, LblCxRx, show);
+    Panel13 = ResultBlock(QStringLiteral("Panel13"), QStringLiteral("Lbl_ShowState"), Lbl_ShowState,
+                          QStringLiteral("LblCxRx"), LblCxRx, show);
     Label19 = MakeLabel(QStringLiteral("Label19"), 27, Qt::AlignHCenter | Qt::AlignTop, show);
     BitBtn4 = MakeButton(QStringLiteral("BitBtn4"), QStringLiteral("仪器保存"), nullptr);
     BitBtn5 = MakeButton(QStringLiteral("BitBtn5"), QStringLiteral("仪器打印"), nullptr);
     BitBtn6 = MakeButton(QStringLiteral("BitBtn6"), QStringLiteral("返回"), nullptr);
-    auto* buttons = new ButtonRow(BitBtn4, BitBtn5, BitBtn6, show);
-    buttons->setObjectName(QStringLiteral("Pnl_ShowStateButtons"));
-    buttons->setFixedHeight(41);
-    ButtonRows_.push_back(buttons);
+    auto* buttons = KeepButtonRow(QStringLiteral("Pnl_ShowStateButtons"),
+                                  new ButtonRow(BitBtn4, BitBtn5, BitBtn6, show));
     showLayout->addWidget(Panel13);
     showLayout->addWidget(Label19, 1);
     showLayout->addWidget(buttons);
@@ -377,6 +374,13 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     v->addWidget(Nbk_Sstate, 1);
     v->addWidget(LblTime);
     return group;
+}
+
+ButtonRow* TfrmDielmon::KeepButtonRow(const QString& name, ButtonRow* row) {
+    row->setObjectName(name);
+    row->setFixedHeight(41);
+    ButtonRows_.push_back(row);
+    return row;
 }
 
 QWidget* TfrmDielmon::BuildHistoryPage() {
@@ -411,10 +415,8 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     BitBtn7 = MakeButton(QStringLiteral("BitBtn7"), QStringLiteral("打开"), nullptr);
     BitBtn8 = MakeButton(QStringLiteral("BitBtn8"), QStringLiteral("删除"), nullptr);
     BitBtn9 = MakeButton(QStringLiteral("BitBtn9"), QStringLiteral("返回"), nullptr);
-    auto* allButtons = new ButtonRow(BitBtn7, BitBtn8, BitBtn9, all);
-    allButtons->setObjectName(QStringLiteral("Pnl_ShowAllButtons"));
-    allButtons->setFixedHeight(41);
-    ButtonRows_.push_back(allButtons);
+    auto* allButtons = KeepButtonRow(QStringLiteral("Pnl_ShowAllButtons"),
+                                     new ButtonRow(BitBtn7, BitBtn8, BitBtn9, all));
     allLayout->addWidget(Lbl_Num);
     allLayout->addWidget(LView_History, 1);
     allLayout->addWidget(allButtons);
@@ -426,15 +428,14 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     auto* one = new QWidget;
     auto* oneLayout = new QVBoxLayout(one);
     oneLayout->setSpacing(0);
-    Panel27 = ResultBlock(QStringLiteral("Panel27"), Label22, Label23, one);
+    Panel27 = ResultBlock(QStringLiteral("Panel27"), QStringLiteral("Label22"), Label22,
+                          QStringLiteral("Label23"), Label23, one);
     Label24 = MakeLabel(QStringLiteral("Label24"), 27, Qt::AlignHCenter | Qt::AlignTop, one);
     BitBtn10 = MakeButton(QStringLiteral("BitBtn10"), QStringLiteral("仪器打印"), nullptr);
     BitBtn11 = MakeButton(QStringLiteral("BitBtn11"), QStringLiteral("删除"), nullptr);
     BitBtn12 = MakeButton(QStringLiteral("BitBtn12"), QStringLiteral("返回"), nullptr);
-    auto* oneButtons = new ButtonRow(BitBtn10, BitBtn11, BitBtn12, one);
-    oneButtons->setObjectName(QStringLiteral("Pnl_ShowOneButtons"));
-    oneButtons->setFixedHeight(41);
-    ButtonRows_.push_back(oneButtons);
+    auto* oneButtons = KeepButtonRow(QStringLiteral("Pnl_ShowOneButtons"),
+                                     new ButtonRow(BitBtn10, BitBtn11, BitBtn12, one));
     oneLayout->addWidget(Panel27);
     oneLayout->addWidget(Label24, 1);
     oneLayout->addWidget(oneButtons);
@@ -467,10 +468,8 @@ QWidget* TfrmDielmon::BuildUploadedPage() {
     Label25->setFixedHeight(158);
     Label27 = MakeLabel(QStringLiteral("Label27"), 27, Qt::AlignHCenter | Qt::AlignTop, group);
     BitBtn15 = MakeButton(QStringLiteral("BitBtn15"), QStringLiteral("返回"), nullptr);
-    auto* buttons = new ButtonRow(BitBtn15, group);
-    buttons->setObjectName(QStringLiteral("Pnl_UpHisButtons"));
-    buttons->setFixedHeight(41);
-    ButtonRows_.push_back(buttons);
+    auto* buttons =
+        KeepButtonRow(QStringLiteral("Pnl_UpHisButtons"), new ButtonRow(BitBtn15, group));
     connect(BitBtn15, &QPushButton::clicked, this, &TfrmDielmon::BitBtn15Click);
     v->addWidget(Label20);
     v->addWidget(Label25);

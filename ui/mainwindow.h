@@ -217,6 +217,9 @@ public:
     QPushButton* BitBtn15 = nullptr;
 
 private:
+    // Names a row of page buttons, gives it its height and keeps it for the resizing.
+    ButtonRow* KeepButtonRow(const QString& name, ButtonRow* row);
+
     std::vector<ButtonRow*> ButtonRows_;
 };
 

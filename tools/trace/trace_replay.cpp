@@ -70,8 +70,9 @@ const char* StoredLayoutName(std::uint8_t code) {
     }
 }
 
-void AddTestParameterFields(TraceEvent& e, const TestParameters& p) {
-    e.Fields.push_back(Int("Channels", p.Channels));
+// The fields a start command and the instrument's parameters have in common, in frame order.
+template <class Parameters>
+void AddSharedParameterFields(TraceEvent& e, const Parameters& p) {
     e.Fields.push_back(Int("WiringMode", p.WiringMode));
     e.Fields.push_back(Int("Standard", p.Standard));
     e.Fields.push_back(Int("FrequencyCode", p.FrequencyCode));
@@ -83,6 +84,11 @@ void AddTestParameterFields(TraceEvent& e, const TestParameters& p) {
     e.Fields.push_back(Int("ExcitationVoltageCode", p.ExcitationVoltageCode));
     e.Fields.push_back(Int("ExcitationCurrentCode", p.ExcitationCurrentCode));
     e.Fields.push_back(Int("Supply", p.Supply));
+}
+
+void AddTestParameterFields(TraceEvent& e, const TestParameters& p) {
+    e.Fields.push_back(Int("Channels", p.Channels));
+    AddSharedParameterFields(e, p);
 }
 
 } // namespace
@@ -177,17 +183,7 @@ TraceEvent TraceReplay::Received(const std::string& time, const std::uint8_t* fr
         InstrumentType_ = p.InstrumentType;
         DoubleSteps_ = p.DoubleSteps;
         e.Fields.push_back(Int("InstrumentType", p.InstrumentType));
-        e.Fields.push_back(Int("WiringMode", p.WiringMode));
-        e.Fields.push_back(Int("Standard", p.Standard));
-        e.Fields.push_back(Int("FrequencyCode", p.FrequencyCode));
-        e.Fields.push_back(Int("TestVoltage", p.TestVoltage));
-        e.Fields.push_back(Num("ExtCapacitance", p.ExtCapacitance));
-        e.Fields.push_back(Num("ExtDissipation", p.ExtDissipation));
-        e.Fields.push_back(Int("CvtVoltageLimit", p.CvtVoltageLimit));
-        e.Fields.push_back(Int("CvtCurrentCode", p.CvtCurrentCode));
-        e.Fields.push_back(Int("ExcitationVoltageCode", p.ExcitationVoltageCode));
-        e.Fields.push_back(Int("ExcitationCurrentCode", p.ExcitationCurrentCode));
-        e.Fields.push_back(Int("Supply", p.Supply));
+        AddSharedParameterFields(e, p);
         e.Fields.push_back(Int("DoubleSteps", p.DoubleSteps));
         const Panel& q = Panel_;
         e.Texts = {{"CBox_EleType", q.CBox_EleType.Text()},
