@@ -281,16 +281,16 @@ std::optional<std::string> ShowBoosting(const std::uint8_t* frame, int length,
 std::string ShowStep(const std::uint8_t* frame, int length, const PanelSelection& s,
                      const ExcitationTexts& kept) {
     const PayloadReader r(frame, length);
-    std::string text = HighVoltageText(r.Float(0));
+    std::string text = HighVoltageText(r.Float(StepLayout::HighVoltage));
     switch (WiringModeToIndex(s.ConnType)) {
     case 1:
     case 2:
     case 3:
-        text += CurrentItem(r.Float(8));
+        text += CurrentItem(r.Float(StepLayout::Current));
         break;
     case 4:
-        text +=
-            MilliampereItem(r.Float(8)) + kept.ExcitationVoltageText + kept.ExcitationCurrentText;
+        text += MilliampereItem(r.Float(StepLayout::Current)) + kept.ExcitationVoltageText +
+                kept.ExcitationCurrentText;
         break;
     default:
         break;
