@@ -55,7 +55,7 @@ struct IniLine {
     std::string Break;
 };
 
-std::vector<IniLine> SplitLines(const std::string& bytes) {
+std::vector<IniLine> SplitIniLines(const std::string& bytes) {
     std::vector<IniLine> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -128,7 +128,7 @@ Settings ParseConfig(const std::string& bytes) {
     Settings s;
     bool inSection = false;
     bool seen[6] = {};
-    for (const IniLine& line : SplitLines(WithoutBom(bytes))) {
+    for (const IniLine& line : SplitIniLines(WithoutBom(bytes))) {
         if (const auto section = SectionOf(line.Text)) {
             inSection = SameName(*section, kSection);
             continue;
@@ -182,7 +182,7 @@ Settings LoadConfig(const std::string& path) {
 
 std::string UpdateConfigText(const std::string& existing, const Settings& s) {
     const bool bom = existing.rfind(kUtf8Bom, 0) == 0;
-    std::vector<IniLine> lines = SplitLines(bom ? existing.substr(3) : existing);
+    std::vector<IniLine> lines = SplitIniLines(bom ? existing.substr(3) : existing);
     const std::pair<const char*, std::string> keys[] = {
         {"ComName", s.ComName},
         {"DataNum", std::to_string(s.DataNum)},

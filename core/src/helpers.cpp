@@ -216,6 +216,23 @@ bool AppendLine(const std::string& line, const std::string& path) {
     return ::close(fd) == 0 && ok;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string& line = lines.emplace_back(text, start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::optional<int> ParseInt(const std::string& text) {
     std::size_t k = 0;
     bool negative = false;

@@ -1,5 +1,7 @@
 #include "core/tracelog.h"
 
+#include "core/helpers.h"
+
 namespace dielmon {
 
 namespace {
@@ -70,17 +72,8 @@ std::optional<TraceLine> ParseTraceLine(const std::string& line, int lineNumber,
 
 TraceParse ParseTraceLog(const std::string& bytes) {
     TraceParse result;
-    std::size_t start = 0;
     int number = 0;
-    while (start < bytes.size()) {
-        std::size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) {
-            end = bytes.size();
-        }
-        std::string line = bytes.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : SplitLines(bytes)) {
         ++number;
         std::string error;
         if (auto t = ParseTraceLine(line, number, &error)) {
@@ -88,7 +81,6 @@ TraceParse ParseTraceLog(const std::string& bytes) {
         } else if (!error.empty()) {
             result.Errors.push_back(error);
         }
-        start = end + 1;
     }
     return result;
 }

@@ -111,3 +111,11 @@ TEST(Parsing, OperatorTextToNumbers) {
         EXPECT_FALSE(ParseDecimal(bad).has_value()) << bad;
     }
 }
+
+TEST(SplitLines, BreaksAtLineFeedsAndDropsTheCarriageReturnsBeforeThem) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(SplitLines(""), Lines{});
+    EXPECT_EQ(SplitLines("a\r\nb\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(SplitLines("a\n\r\n\nb"), (Lines{"a", "", "", "b"}));
+    EXPECT_EQ(SplitLines("a\rb\r"), Lines{"a\rb"}) << "a CR elsewhere stays";
+}

@@ -376,18 +376,8 @@ std::string RenderText(const TraceEvent& e) {
             continue;
         }
         out += "    " + name + ":\n";
-        std::size_t start = 0;
-        while (start < utf8.size()) {
-            std::size_t end = utf8.find('\n', start);
-            if (end == std::string::npos) {
-                end = utf8.size();
-            }
-            std::string part = utf8.substr(start, end - start);
-            if (!part.empty() && part.back() == '\r') {
-                part.pop_back();
-            }
+        for (const std::string& part : SplitLines(utf8)) {
             out += "      |" + part + "\n";
-            start = end + 1;
         }
     }
     if (e.Row) {

@@ -1,11 +1,13 @@
 // Small routines shared by the serial link, the window and the result displays: number
 // formatting, filling texts with spaces, floats out of received frames, wiring-mode and
-// weekday names, appending a line to a text file. All texts are GBK bytes; lengths count bytes.
+// weekday names, lines of a text, appending a line to a text file. All texts are GBK bytes; lengths
+// count bytes.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dielmon {
 
@@ -42,6 +44,10 @@ std::string GetWeekName(int isoWeekday);
 // Appends the line and CR LF to the file, creating it when missing. Returns whether every
 // byte was written; callers that follow the program's silent rule ignore the result.
 bool AppendLine(const std::string& line, const std::string& path);
+
+// The lines of a text broken at LF, each without its LF and a CR before it; a final LF ends the
+// last line rather than starting an empty one.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // Operator text to numbers, as the panel converts it: an optionally signed decimal integer
 // that fits 32 bits, and a decimal number in the single-precision range ("." as separator,
