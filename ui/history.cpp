@@ -1,11 +1,11 @@
-// The pages of the instrument's stored records: the index list, one opened record, and the
-// operations on them.
-#include "core/history.h"
-#include "core/commands.h"
+// The pages of the instrument's stored records: the index list mirrored from the controller,
+// and the buttons of the list and of one opened record.
 #include "core/texts.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
 
+#include <QItemSelectionModel>
+#include <QSignalBlocker>
 #include <QTableWidget>
 
 namespace dielmon {
@@ -20,99 +20,68 @@ QTableWidgetItem* Cell(const QString& text) {
 
 } // namespace
 
+void TfrmDielmon::MirrorHistory() {
+    const WindowView& v = Controller_.View();
+    // The list follows the controller; the selection it reports back must not echo.
+    const QSignalBlocker block(LView_History);
+    const QSignalBlocker blockSelection(LView_History->selectionModel());
+    if (HistoryMirrored_ != v.HistoryRevision) {
+        HistoryMirrored_ = v.HistoryRevision;
+        const int n = static_cast<int>(v.HistoryRows.size());
+        if (LView_History->rowCount() > n) {
+            LView_History->setRowCount(n);
+        }
+        for (int row = 0; row < n; ++row) {
+            const IndexRow& r = v.HistoryRows[static_cast<std::size_t>(row)];
+            if (row >= LView_History->rowCount()) {
+                LView_History->insertRow(row);
+                LView_History->setItem(row, 0, new QTableWidgetItem(QString()));
+            }
+            const QString number = Q(r.Number);
+            const QString time = Q(r.Time);
+            const QTableWidgetItem* shown = LView_History->item(row, 1);
+            if (shown == nullptr || shown->text() != number) {
+                LView_History->setItem(row, 1, Cell(number));
+            }
+            shown = LView_History->item(row, 2);
+            if (shown == nullptr || shown->text() != time) {
+                LView_History->setItem(row, 2, Cell(time));
+            }
+        }
+    }
+    const auto selected = LView_History->selectionModel()->selectedRows();
+    const int shownRow = selected.isEmpty() ? -1 : selected.first().row();
+    if (shownRow != v.SelectedRow) {
+        if (v.SelectedRow < 0) {
+            LView_History->clearSelection();
+        } else {
+            LView_History->selectRow(v.SelectedRow);
+        }
+    }
+}
+
 void TfrmDielmon::BBtn_UpHisClick() {
-    DeletePending_ = false; // a new listing numbers the rows afresh
-    LView_History->setRowCount(0);
-    SendShortCommand(CmdReadIndex);
-    LblHis_ShowInfo->SetGbkText(texts::kReadingData);
-    Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
-    Nbk_ShowHis->SetActivePage(QStringLiteral("ShowInfo"));
-}
-
-void TfrmDielmon::ShowIndexEntry(const std::uint8_t* frame, int length) {
-    Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
-    Nbk_ShowHis->SetActivePage(QStringLiteral("ShowAll"));
-    const IndexUpdate u = dielmon::ShowIndexEntry(frame, length);
-    if (u.ClearRows) {
-        LView_History->setRowCount(0);
-    }
-    Lbl_Num->SetGbkText(u.CountText);
-    if (!u.Row) {
-        return;
-    }
-    const int row = LView_History->rowCount();
-    LView_History->insertRow(row);
-    auto* caption = new QTableWidgetItem(QString());
-    LView_History->setItem(row, 0, caption);
-    LView_History->setItem(row, 1, Cell(Q(u.Row->Number)));
-    LView_History->setItem(row, 2, Cell(Q(u.Row->Time)));
-    LView_History->selectRow(0);
-}
-
-bool TfrmDielmon::HasSelectedRecord() const {
-    return LView_History->rowCount() > 0 &&
-           !LView_History->selectionModel()->selectedRows().isEmpty();
-}
-
-int TfrmDielmon::SelectedRecordNumber() const {
-    const auto rows = LView_History->selectionModel()->selectedRows();
-    if (rows.isEmpty()) {
-        return 0;
-    }
-    const QTableWidgetItem* item = LView_History->item(rows.first().row(), 1);
-    return item != nullptr ? RecordNumberOf(G(item->text())) : 0;
+    Apply(Controller_.ReadIndex());
 }
 
 void TfrmDielmon::BitBtn7Click() {
-    if (!HasSelectedRecord()) {
-        return;
-    }
-    SendShortCommand(CmdReadRecord, static_cast<std::uint8_t>(SelectedRecordNumber() % 256));
-    Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
-    Nbk_ShowHis->SetActivePage(QStringLiteral("ShowInfo"));
-    LblHis_ShowInfo->SetGbkText(texts::kReadingData);
+    Apply(Controller_.OpenRecord());
 }
 
 void TfrmDielmon::BitBtn8Click() {
-    // A listing still arriving shows the list again before the deletion is answered; a second
-    // press there (a double click) would delete the record that has just moved up.
-    if (DeletePending_ || !HasSelectedRecord()) {
-        return;
-    }
-    DeletePending_ = true;
-    SendShortCommand(CmdDeleteRecord, static_cast<std::uint8_t>(SelectedRecordNumber() % 256));
-    Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
-    Nbk_ShowHis->SetActivePage(QStringLiteral("ShowInfo"));
-    LblHis_ShowInfo->SetGbkText(texts::kDeletingData);
-}
-
-void TfrmDielmon::RemoveDeletedRecord() {
-    DeletePending_ = false;
-    const auto rows = LView_History->selectionModel()->selectedRows();
-    if (!rows.isEmpty()) {
-        LView_History->removeRow(rows.first().row());
-        // The deleted row took the selection with it; nothing is selected until the operator
-        // chooses again.
-        LView_History->clearSelection();
-    }
-    const int n = LView_History->rowCount();
-    Lbl_Num->SetGbkText(HistoryCountText(n));
-    for (int i = 0; i < n; ++i) {
-        LView_History->setItem(i, 1, Cell(Q(RecordNumberText(i + 1))));
-    }
+    Apply(Controller_.DeleteRecord());
 }
 
 void TfrmDielmon::BitBtn10Click() {
-    SendShortCommand(CmdInstrumentPrint);
-    ShowHint(texts::kPrinting, true);
+    Apply(Controller_.InstrumentPrint());
 }
 
 void TfrmDielmon::BitBtn9Click() {
-    SendShortCommand(CmdReturn);
+    Apply(Controller_.Return());
 }
 
 void TfrmDielmon::BitBtn12Click() {
-    SendShortCommand(CmdReturn);
+    Apply(Controller_.Return());
 }
 
 void TfrmDielmon::BBtn_DelHisClick() {
@@ -120,24 +89,7 @@ void TfrmDielmon::BBtn_DelHisClick() {
         Dialogs::Answer::Ok) {
         return;
     }
-    SendShortCommand(CmdClearHistory);
-    Lbl_Info->SetGbkText(texts::kClearingHistory);
-    Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-    Nbk_Sstate->SetActivePage(QStringLiteral("Info"));
-}
-
-void TfrmDielmon::ShowStoredRecord(std::uint8_t code, const std::uint8_t* frame, int length) {
-    Nbk_AllState->SetActivePage(QStringLiteral("HisData"));
-    Nbk_ShowHis->SetActivePage(QStringLiteral("ShowOne"));
-    const StoredRecordView v = dielmon::ShowStoredRecord(code, frame, length);
-    if (v.PanelHeight) {
-        Panel27->setFixedHeight(*v.PanelHeight);
-    }
-    Label22->SetGbkText(v.Title);
-    if (v.Main) {
-        Label23->SetGbkText(*v.Main);
-    }
-    Label24->SetGbkText(v.Details);
+    Apply(Controller_.ClearHistory());
 }
 
 } // namespace dielmon

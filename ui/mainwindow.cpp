@@ -56,6 +56,20 @@ TextLabel* MakeLabel(const QString& name, int pixelSize, Qt::Alignment align, QW
     return l;
 }
 
+Dialogs::Icon IconOf(MessageRequest::Icon icon) {
+    switch (icon) {
+    case MessageRequest::Icon::None:
+        break;
+    case MessageRequest::Icon::Information:
+        return Dialogs::Icon::Information;
+    case MessageRequest::Icon::Question:
+        return Dialogs::Icon::Question;
+    case MessageRequest::Icon::Warning:
+        return Dialogs::Icon::Warning;
+    }
+    return Dialogs::Icon::None;
+}
+
 QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
     auto* l = new QLabel(text, parent);
     l->move(x, y);
@@ -68,7 +82,7 @@ QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
 TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     : QMainWindow(parent), Clock_(setup.TimeSource != nullptr ? setup.TimeSource : &DefaultClock()),
       Dialogs_(setup.DialogSource), AppPath_(setup.AppPath), PortOverride_(setup.Port),
-      Trace_(setup.Trace), Log_(setup.AppPath, *Clock_),
+      Trace_(setup.Trace), Controller_(*Clock_), Log_(setup.AppPath, *Clock_),
       HandOver_(
           [this](FrameHandOver::Job job) {
               // The analogue of a message sent to the window: run on its thread, in order.
@@ -86,12 +100,10 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     }
     Receiver_.SetLineLost([this] {
         QMetaObject::invokeMethod(
-            this, [this] { LineLost(); }, Qt::QueuedConnection);
+            this, [this] { Apply(Controller_.LineLost()); }, Qt::QueuedConnection);
     });
 
     // FormCreate
-    S_ = TestControlState{};
-    S_.MessageTime = Now();
     ConfigFileName_ = AppPath_ + "Config.ini";
     Settings_ = LoadConfig(ConfigFileName_);
 
@@ -120,14 +132,16 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     Timer_Now->setInterval(500);
     connect(Timer_Now, &QTimer::timeout, this, &TfrmDielmon::Timer_NowTimer);
     Timer_Now->start();
-    N4->setEnabled(false);
-    N3->setEnabled(false);
+    Labels_ = {LblTime, Lbl_Default1,    Lbl_Error, Lbl_Info, Lbl_Guding, Lbl_UpInfo, Lbl_ShowState,
+               LblCxRx, Label19,         Label21,   Lbl_Num,  Label22,    Label23,    Label24,
+               Label26, LblHis_ShowInfo, Label20,   Label25,  Label27};
+    Mirror();
 }
 
 TfrmDielmon::~TfrmDielmon() {
     // FormDestroy: the reader is stopped and let out of any hand-over before the port closes.
     if (FComm) {
-        if (S_.PortOpen) {
+        if (State().PortOpen) {
             FComm->Close();
         }
         FComm.reset();
@@ -226,21 +240,15 @@ QWidget* TfrmDielmon::BuildParameterPanel() {
     layout->addWidget(cvt);
     layout->addStretch(1);
 
-    for (QLineEdit* e : {Edt_Volt, Edt_C, Edt_JS, CBox_VoltUp}) {
-        connect(e, &QLineEdit::textEdited, this, [this, e](const QString& text) {
-            const std::string gbk = G(text);
-            if (e == Edt_Volt) {
-                Panel_.Edt_Volt.Text = gbk;
-            } else if (e == Edt_C) {
-                Panel_.Edt_C.Text = gbk;
-            } else if (e == Edt_JS) {
-                Panel_.Edt_JS.Text = gbk;
-            } else {
-                Panel_.CBox_VoltUp.Text = gbk;
-            }
+    const std::pair<QLineEdit*, PanelEdit> fields[] = {{Edt_Volt, PanelEdit::Edt_Volt},
+                                                       {Edt_C, PanelEdit::Edt_C},
+                                                       {Edt_JS, PanelEdit::Edt_JS},
+                                                       {CBox_VoltUp, PanelEdit::CBox_VoltUp}};
+    for (const auto& [e, field] : fields) {
+        connect(e, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+            Apply(Controller_.PanelEdited(field, G(text)));
         });
     }
-    ApplyPanel();
     return column;
 }
 
@@ -335,7 +343,6 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     auto* upLayout = new QVBoxLayout(upVolt);
     Lbl_Guding = MakeLabel(QStringLiteral("Lbl_Guding"), 27, Qt::AlignCenter, upVolt);
     Lbl_UpInfo = MakeLabel(QStringLiteral("Lbl_UpInfo"), 35, Qt::AlignCenter, upVolt);
-    Lbl_UpInfo->SetGbkText(texts::kBoostingWait);
     auto* gaugeStrip = new QWidget(upVolt);
     gaugeStrip->setObjectName(QStringLiteral("Pnl_Gauge"));
     gaugeStrip->setFixedHeight(40);
@@ -394,7 +401,6 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     allLayout->setContentsMargins(0, 0, 0, 0);
     Lbl_Num = MakeLabel(QStringLiteral("Lbl_Num"), 27, Qt::AlignCenter, all);
     Lbl_Num->setFixedHeight(47);
-    Lbl_Num->SetGbkText(HistoryCountText(9));
     LView_History = new QTableWidget(0, 3, all);
     LView_History->setObjectName(QStringLiteral("LView_History"));
     LView_History->setHorizontalHeaderLabels(
@@ -412,6 +418,10 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     LView_History->setFont(SongFont(24));
     LView_History->verticalHeader()->setDefaultSectionSize(30);
     connect(LView_History, &QTableWidget::cellDoubleClicked, this, [this] { BitBtn7Click(); });
+    connect(LView_History, &QTableWidget::itemSelectionChanged, this, [this] {
+        const auto rows = LView_History->selectionModel()->selectedRows();
+        Apply(Controller_.SelectRecord(rows.isEmpty() ? -1 : rows.first().row()));
+    });
     BitBtn7 = MakeButton(QStringLiteral("BitBtn7"), QStringLiteral("打开"), nullptr);
     BitBtn8 = MakeButton(QStringLiteral("BitBtn8"), QStringLiteral("删除"), nullptr);
     BitBtn9 = MakeButton(QStringLiteral("BitBtn9"), QStringLiteral("返回"), nullptr);
@@ -448,7 +458,6 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     auto* wait = new QWidget;
     auto* waitLayout = new QVBoxLayout(wait);
     LblHis_ShowInfo = MakeLabel(QStringLiteral("LblHis_ShowInfo"), 29, Qt::AlignCenter, wait);
-    LblHis_ShowInfo->SetGbkText(texts::kReadingData);
     waitLayout->addWidget(LblHis_ShowInfo);
     Nbk_ShowHis->AddPage(QStringLiteral("ShowInfo"), wait);
 
@@ -487,20 +496,12 @@ void TfrmDielmon::showEvent(QShowEvent* event) {
 }
 
 void TfrmDielmon::FormShow() {
-    Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-    Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
     // Digits only in the two voltage fields.
     static const QRegularExpression digits(QStringLiteral("[0-9]*"));
     Edt_Volt->setValidator(new QRegularExpressionValidator(digits, Edt_Volt));
     CBox_VoltUp->setValidator(new QRegularExpressionValidator(digits, CBox_VoltUp));
-    ResetPanel(false);
-    Panel_.FillFrequencyList();
-    ApplyPanel();
+    Apply(Controller_.FormShow());
     OpenPort();
-    BBtn_StopTest->setEnabled(false);
-    Pnl_Hint->hide();
-    Panel33->hide();
-    ArrangeLayout();
 }
 
 void TfrmDielmon::resizeEvent(QResizeEvent* event) {
@@ -517,7 +518,6 @@ void TfrmDielmon::ArrangeLayout() {
     for (ButtonRow* row : ButtonRows_) {
         row->Arrange();
     }
-    Lbl_Default1->SetGbkText(texts::kIdleText);
 }
 
 std::string TfrmDielmon::PortPath() const {
@@ -529,124 +529,120 @@ void TfrmDielmon::OpenPort() {
     if (!FComm) {
         FComm = std::make_unique<TSerialComm>(Log_);
     }
-    if (S_.PortOpen) {
+    if (State().PortOpen) {
         FComm->Close();
     }
-    S_.PortOpen = false;
-    LineLost_ = false;
     FComm->SetReceiveCallback(&Receiver_);
-    if (FComm->Open(path, static_cast<std::uint32_t>(Settings_.Baud),
-                    static_cast<std::uint8_t>(Settings_.DataNum),
-                    static_cast<std::uint8_t>(Settings_.Mark),
-                    static_cast<std::uint8_t>(Settings_.StopNum), 0)) {
-        S_.PortOpen = true;
-    } else {
-        Message(path + texts::kOpenPortFailed, Dialogs::Icon::None);
+    const bool ok = FComm->Open(path, static_cast<std::uint32_t>(Settings_.Baud),
+                                static_cast<std::uint8_t>(Settings_.DataNum),
+                                static_cast<std::uint8_t>(Settings_.Mark),
+                                static_cast<std::uint8_t>(Settings_.StopNum), 0);
+    Apply(Controller_.PortOpened(ok, path));
+}
+
+void TfrmDielmon::ReopenPort() {
+    // A vanished line is reopened as soon as its device is back.
+    if (!FComm || !DeviceExists(PortPath())) {
+        return;
     }
+    FComm->Close();
+    const bool ok = FComm->Open(PortPath(), static_cast<std::uint32_t>(Settings_.Baud),
+                                static_cast<std::uint8_t>(Settings_.DataNum),
+                                static_cast<std::uint8_t>(Settings_.Mark),
+                                static_cast<std::uint8_t>(Settings_.StopNum), 0);
+    Apply(Controller_.PortReopened(ok));
+}
+
+void TfrmDielmon::DispatchFrame(const std::uint8_t* frame, int length) {
+    if (length >= 5) {
+        ++FramesDispatched_;
+    }
+    Apply(Controller_.Frame(frame, length));
 }
 
 void TfrmDielmon::Timer_NowTimer() {
-    // 1. An instrument error has been on show for 6 s: the test is over.
-    if (S_.ErrorShown && SecondsSince(S_.MessageTime) > 5) {
-        S_.TestRunning = false;
-        Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-        Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
-        ArrangeLayout();
-        ReturnToIdle();
-        S_.ErrorShown = false;
-        SetPanelLocked(false);
+    Apply(Controller_.Tick());
+}
+
+void TfrmDielmon::Apply(const Effects& e) {
+    Mirror();
+    for (const auto& frame : e.Frames) {
+        Send(frame.data(), static_cast<int>(frame.size()));
     }
-    // 2. A transient notice has been on show for 3 s.
-    if (S_.InfoShown && SecondsSince(S_.MessageTime) > 2) {
-        if (S_.HintVisible) {
-            ShowHint({}, false);
-        } else if (Nbk_AllState->ActivePage() == QStringLiteral("Default")) {
-            Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
+    if (Trace_) {
+        for (const std::string& text : e.DebugOutput) {
+            std::cerr << GbkToUtf8(text) << std::endl;
         }
-        S_.InfoShown = false;
     }
-    // 3. No answer to "连接" within 6 s.
-    if (!S_.InstrumentAnswered && SecondsSince(S_.MessageTime) > 5) {
-        Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-        Lbl_Info->SetGbkText(texts::kPortError);
-        Nbk_Sstate->SetActivePage(QStringLiteral("Info"));
+    for (const MessageRequest& m : e.Messages) {
+        Message(m.Text, IconOf(m.Kind));
     }
-    // 4. The clock.
-    LblTime->SetGbkText(ClockText(ToLocal(Now())));
-    // 5. A close that the instrument did not answer within 3 s.
-    if (S_.CloseRequested && !S_.TestRunning && SecondsSince(S_.CloseRequestTime) > 2) {
-        S_.CloseAllowed = true;
+    if (e.ClosePort && FComm) {
+        FComm->Close();
+    }
+    if (e.ReopenPort) {
+        ReopenPort();
+    }
+    if (e.CloseWindow) {
         close();
-    }
-    // A vanished line is reopened as soon as its device is back.
-    if (LineLost_ && DeviceExists(PortPath())) {
-        LineLost_ = false;
-        if (FComm) {
-            FComm->Close();
-            S_.PortOpen = FComm->Open(PortPath(), static_cast<std::uint32_t>(Settings_.Baud),
-                                      static_cast<std::uint8_t>(Settings_.DataNum),
-                                      static_cast<std::uint8_t>(Settings_.Mark),
-                                      static_cast<std::uint8_t>(Settings_.StopNum), 0);
-            LineLost_ = !S_.PortOpen;
-        }
     }
 }
 
-void TfrmDielmon::LineLost() {
-    // As when an error page expires: the test ends, the panel is unlocked, and the operator
-    // reads why. A panel that no instrument has filled (not connected yet, or waiting for the
-    // answer to "连接") stays empty and disabled: there is nothing to start a test with.
-    const bool panelInUse = S_.TestRunning || Panel_.BBtn_StartTest || BBtn_StopTest->isEnabled();
-    LineLost_ = true;
-    DeletePending_ = false;
-    if (FComm) {
-        FComm->Close();
+void TfrmDielmon::Mirror() {
+    const WindowView& v = Controller_.View();
+    Nbk_AllState->SetActivePage(QLatin1String(PageName(v.AllState)));
+    Nbk_Sstate->SetActivePage(QLatin1String(PageName(v.Sstate)));
+    Nbk_ShowHis->SetActivePage(QLatin1String(PageName(v.ShowHis)));
+    for (int k = 0; k < kLabelCount; ++k) {
+        if (Labels_[static_cast<std::size_t>(k)]->GbkText() !=
+            v.Texts[static_cast<std::size_t>(k)]) {
+            Labels_[static_cast<std::size_t>(k)]->SetGbkText(v.Texts[static_cast<std::size_t>(k)]);
+        }
     }
-    S_.PortOpen = false;
-    S_.TestRunning = false;
-    if (panelInUse) {
-        ReturnToIdle();
-        SetPanelLocked(false);
+    if (ProgBar_Step->maximum() != v.GaugeMaximum) {
+        ProgBar_Step->setMaximum(v.GaugeMaximum);
     }
-    Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-    Lbl_Info->SetGbkText(texts::kPortError);
-    Nbk_Sstate->SetActivePage(QStringLiteral("Info"));
-    UpdateFileMenu();
+    ProgBar_Step->setValue(v.GaugePosition);
+    ProgBar_Step->setProperty("steps", v.GaugeSteps);
+    // A hint is centred over its page when it is put on show.
+    for (auto [panel, visible] :
+         {std::pair{Pnl_Hint, v.Pnl_HintVisible}, std::pair{Panel33, v.Panel33Visible}}) {
+        if (visible && !panel->isVisible()) {
+            const QWidget* parent = panel->parentWidget();
+            panel->move((parent->width() - panel->width()) / 2,
+                        (parent->height() - panel->height()) / 2);
+            panel->raise();
+        }
+        panel->setVisible(visible);
+    }
+    if (Panel13->height() != v.Panel13Height) {
+        Panel13->setFixedHeight(v.Panel13Height);
+    }
+    if (Panel27->height() != v.Panel27Height) {
+        Panel27->setFixedHeight(v.Panel27Height);
+    }
+    BBtn_StopTest->setEnabled(v.BBtn_StopTest);
+    N3->setEnabled(v.N3);
+    N4->setEnabled(v.N4);
+    if (PanelMirrored_ != v.PanelRevision) {
+        PanelMirrored_ = v.PanelRevision;
+        ApplyPanel();
+    }
+    MirrorHistory();
 }
 
 void TfrmDielmon::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery()) {
-        event->accept();
-    } else {
-        event->ignore();
-    }
-}
-
-bool TfrmDielmon::FormCloseQuery() {
-    S_.CloseRequestTime = Now();
-    S_.CloseRequested = true;
-    if (S_.TestRunning) {
-        Message(texts::kStopTestFirst, Dialogs::Icon::Information);
-        return false;
-    }
-    if (!S_.CloseAllowed) {
-        SendShortCommand(CmdDisconnect);
-        return false;
-    }
-    return true;
+    const Effects e = Controller_.CloseRequested();
+    Apply(e);
+    event->setAccepted(e.CloseAccepted);
 }
 
 void TfrmDielmon::N7Click() {
-    DeletePending_ = false;
-    ResetPanel(false);
-    S_.MessageTime = Now();
-    S_.InstrumentAnswered = false;
-    SendShortCommand(CmdConnect);
+    Apply(Controller_.Connect());
 }
 
 void TfrmDielmon::N8Click() {
-    SendShortCommand(CmdDisconnect);
-    ResetPanel(false);
+    Apply(Controller_.Disconnect());
 }
 
 void TfrmDielmon::N2Click() {
@@ -666,34 +662,6 @@ void TfrmDielmon::N5Click() {
 
 void TfrmDielmon::N6Click() {
     close();
-}
-
-void TfrmDielmon::ReturnToIdle() {
-    S_.InstrumentAnswered = true;
-    Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-    Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
-    Panel_.ResetPanel(true);
-    Panel_.SetExternalStandardEnabled(Panel_.CBox_U.Text() == texts::kExternalStandard);
-    Panel_.SetCvtMode(Panel_.CBox_ConnType.Text() == texts::kWiringCvt);
-    ApplyPanel();
-    BBtn_StopTest->setEnabled(false);
-    BBtn_StartTest->setEnabled(true);
-}
-
-void TfrmDielmon::UpdateFileMenu() {
-    const QString all = Nbk_AllState->ActivePage();
-    const bool result = all == QStringLiteral("UpHis") ||
-                        (all == QStringLiteral("HisData") &&
-                         Nbk_ShowHis->ActivePage() == QStringLiteral("ShowOne")) ||
-                        (all == QStringLiteral("Default") &&
-                         Nbk_Sstate->ActivePage() == QStringLiteral("ShowState"));
-    N3->setEnabled(result);
-    N4->setEnabled(result);
-}
-
-void TfrmDielmon::SendShortCommand(std::uint8_t code, std::uint8_t record) {
-    const auto frame = BuildShortCommand(code, record);
-    Send(frame.data(), static_cast<int>(frame.size()));
 }
 
 void TfrmDielmon::Send(const std::uint8_t* frame, int length) {

@@ -1,10 +1,12 @@
 // The main window: the test parameter panel on the left, the operation buttons and the pages of
-// states, results and stored records on the right, the menu and the half-second clock. It
-// shows what the core computes and sends what the operator asks for.
+// states, results and stored records on the right, the menu and the half-second clock. What a
+// frame, a tick or a click does is decided by the test controller; the window mirrors its view
+// into the widgets and carries out its effects (sending, message boxes, the port, closing).
 #pragma once
 
 #include "core/clock.h"
 #include "core/config.h"
+#include "core/controller.h"
 #include "core/log.h"
 #include "core/panel.h"
 #include "core/results.h"
@@ -14,6 +16,7 @@
 #include "widgets.h"
 
 #include <QMainWindow>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -29,22 +32,6 @@ class QTimer;
 
 namespace dielmon {
 
-// The program-wide test-control state.
-struct TestControlState {
-    bool PortOpen = false;
-    bool InstrumentAnswered = true;
-    bool TestRunning = false;
-    TimePoint MessageTime{};
-    bool ErrorShown = false;
-    bool InfoShown = false;
-    bool HintVisible = false;
-    bool CloseRequested = false;
-    bool CloseAllowed = true;
-    TimePoint CloseRequestTime{};
-    int InstrumentType = 4;
-    int DoubleSteps = 0;
-};
-
 struct WindowSetup {
     std::string AppPath;             // folder of Config.ini and Log/, ending with "/"
     std::optional<std::string> Port; // overrides the port of Config.ini for this run
@@ -59,20 +46,18 @@ public:
     explicit TfrmDielmon(const WindowSetup& setup, QWidget* parent = nullptr);
     ~TfrmDielmon() override;
 
-    // Routines the pages and the dispatcher share.
     void OpenPort();
-    void ReturnToIdle();
     void ArrangeLayout();
-    void UpdateFileMenu();
+    // A received frame, handed over from the reader thread.
     void DispatchFrame(const std::uint8_t* frame, int length);
-    void ShowHint(const std::string& text, bool show);
 
     // The clock tick; the timer calls it every 500 ms, tests call it after moving the clock.
     void Timer_NowTimer();
 
     // State read by tests and by the other parts of the window.
-    const TestControlState& State() const { return S_; }
-    const Panel& PanelModel() const { return Panel_; }
+    const TestController& Controller() const { return Controller_; }
+    const TestControlState& State() const { return Controller_.State(); }
+    const Panel& PanelModel() const { return Controller_.PanelModel(); }
     const Settings& CurrentSettings() const { return Settings_; }
     std::string PortPath() const;
     TSerialComm* Connection() const { return FComm.get(); }
@@ -99,7 +84,6 @@ private:
 
     // Lifecycle.
     void FormShow();
-    bool FormCloseQuery();
 
     // Menu.
     void N7Click();
@@ -108,13 +92,16 @@ private:
     void N5Click();
     void N6Click();
 
+    // The controller's view into the widgets, and its effects carried out.
+    void Apply(const Effects& effects);
+    void Mirror();
+    void MirrorHistory();
+    void ReopenPort();
+
     // The parameter panel: the model mirrored into the widgets, and the operator's choices.
     void ApplyPanel();
-    void ResetPanel(bool enabled);
-    void SetPanelLocked(bool locked);
     void PanelChoice(QComboBox* box, int index);
-    void Edt_VoltExit();
-    void CBox_VoltUpExit();
+    void CheckField(PanelEdit field, QLineEdit* edit);
 
     // Test and result page.
     void BBtn_StartTestClick();
@@ -122,7 +109,6 @@ private:
     void BitBtn4Click();
     void BitBtn5Click();
     void BitBtn6Click();
-    void ShowFinalResult(const std::uint8_t* frame, int length);
 
     // History pages.
     void BBtn_UpHisClick();
@@ -132,29 +118,16 @@ private:
     void BitBtn9Click();
     void BitBtn10Click();
     void BitBtn12Click();
-    void ShowIndexEntry(const std::uint8_t* frame, int length);
-    void RemoveDeletedRecord();
-    void ShowStoredRecord(std::uint8_t code, const std::uint8_t* frame, int length);
-    bool HasSelectedRecord() const;
-    int SelectedRecordNumber() const;
 
     // Result files and the report.
     void N3Click();
     void N4Click();
     void N9Click();
     void BitBtn15Click();
-    bool ShownResult(ResultTexts& texts) const;
 
-    // A vanished line: the test ends, the port is watched until the device is back.
-    void LineLost();
-
-    void SendShortCommand(std::uint8_t code, std::uint8_t record = 0);
-    void SendStartTest(const TestParameters& parameters);
     void Send(const std::uint8_t* frame, int length);
     Dialogs::Answer Message(const std::string& text, Dialogs::Icon icon,
                             Dialogs::Buttons buttons = Dialogs::Buttons::Ok);
-    TimePoint Now() const { return Clock_->Now(); }
-    long long SecondsSince(TimePoint stamp) const { return WholeSecondsBetween(stamp, Now()); }
 
     const Clock* Clock_;
     Dialogs* Dialogs_;
@@ -164,17 +137,14 @@ private:
     std::optional<std::string> PortOverride_;
     bool Trace_ = false;
 
-    TestControlState S_;
     Settings Settings_;
-    Panel Panel_;
-    ExcitationTexts Excitation_;
+    TestController Controller_;
     bool Shown_ = false;
     bool CheckingRange_ = false;
-    bool LineLost_ = false;
     std::uint64_t FramesDispatched_ = 0;
-    // A deletion sent and not yet acknowledged. Records move up a number when one is deleted,
-    // so a second "删除" on the same row before the answer would delete another record.
-    bool DeletePending_ = false;
+    // The revisions of the controller's panel and list last mirrored into the widgets.
+    std::uint64_t PanelMirrored_ = ~std::uint64_t{0};
+    std::uint64_t HistoryMirrored_ = ~std::uint64_t{0};
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.
@@ -221,6 +191,7 @@ private:
     ButtonRow* KeepButtonRow(const QString& name, ButtonRow* row);
 
     std::vector<ButtonRow*> ButtonRows_;
+    std::array<TextLabel*, kLabelCount> Labels_{}; // the controller's labels, by Label
 };
 
 // The font of the window: 宋体, with the Song faces of a Linux desktop standing in for it.

@@ -17,7 +17,7 @@ namespace dielmon {
 
 namespace {
 
-void Mirror(QComboBox* box, const ComboModel& m) {
+void MirrorCombo(QComboBox* box, const ComboModel& m) {
     const QSignalBlocker block(box);
     QStringList items;
     for (const std::string& item : m.Items) {
@@ -39,7 +39,7 @@ void Mirror(QComboBox* box, const ComboModel& m) {
     }
 }
 
-void Mirror(QLineEdit* edit, const EditModel& m) {
+void MirrorEdit(QLineEdit* edit, const EditModel& m) {
     const QString text = Q(m.Text);
     if (edit->text() != text) {
         const QSignalBlocker block(edit);
@@ -52,65 +52,45 @@ void Mirror(QLineEdit* edit, const EditModel& m) {
 } // namespace
 
 void TfrmDielmon::ApplyPanel() {
-    Mirror(CBox_EleType, Panel_.CBox_EleType);
-    Mirror(CBox_ConnType, Panel_.CBox_ConnType);
-    Mirror(CBox_Model, Panel_.CBox_Model);
-    Mirror(CBox_U, Panel_.CBox_U);
-    Mirror(CBox_Freq, Panel_.CBox_Freq);
-    Mirror(CBox_TestVolt, Panel_.CBox_TestVolt);
-    Mirror(CBox_CurrentUp, Panel_.CBox_CurrentUp);
-    Mirror(CBox_JLVoltUp, Panel_.CBox_JLVoltUp);
-    Mirror(CBox_JLCultUp, Panel_.CBox_JLCultUp);
-    Mirror(Edt_Volt, Panel_.Edt_Volt);
-    Mirror(Edt_C, Panel_.Edt_C);
-    Mirror(Edt_JS, Panel_.Edt_JS);
-    Mirror(CBox_VoltUp, Panel_.CBox_VoltUp);
-    Label2->setVisible(Panel_.Label2Visible);
+    const Panel& p = Controller_.PanelModel();
+    MirrorCombo(CBox_EleType, p.CBox_EleType);
+    MirrorCombo(CBox_ConnType, p.CBox_ConnType);
+    MirrorCombo(CBox_Model, p.CBox_Model);
+    MirrorCombo(CBox_U, p.CBox_U);
+    MirrorCombo(CBox_Freq, p.CBox_Freq);
+    MirrorCombo(CBox_TestVolt, p.CBox_TestVolt);
+    MirrorCombo(CBox_CurrentUp, p.CBox_CurrentUp);
+    MirrorCombo(CBox_JLVoltUp, p.CBox_JLVoltUp);
+    MirrorCombo(CBox_JLCultUp, p.CBox_JLCultUp);
+    MirrorEdit(Edt_Volt, p.Edt_Volt);
+    MirrorEdit(Edt_C, p.Edt_C);
+    MirrorEdit(Edt_JS, p.Edt_JS);
+    MirrorEdit(CBox_VoltUp, p.CBox_VoltUp);
+    Label2->setVisible(p.Label2Visible);
     if (BBtn_StartTest != nullptr) {
-        BBtn_StartTest->setEnabled(Panel_.BBtn_StartTest);
-        BBtn_UpHis->setEnabled(Panel_.BBtn_UpHis);
-        BBtn_DelHis->setEnabled(Panel_.BBtn_DelHis);
+        BBtn_StartTest->setEnabled(p.BBtn_StartTest);
+        BBtn_UpHis->setEnabled(p.BBtn_UpHis);
+        BBtn_DelHis->setEnabled(p.BBtn_DelHis);
     }
-    N1->setEnabled(Panel_.N1);
-    N2->setEnabled(Panel_.N2);
-    N9->setEnabled(Panel_.N9);
-    N6->setEnabled(Panel_.N6);
-}
-
-void TfrmDielmon::ResetPanel(bool enabled) {
-    Panel_.ResetPanel(enabled);
-    ApplyPanel();
-}
-
-void TfrmDielmon::SetPanelLocked(bool locked) {
-    Panel_.SetPanelLocked(locked);
-    ApplyPanel();
+    N1->setEnabled(p.N1);
+    N2->setEnabled(p.N2);
+    N9->setEnabled(p.N9);
+    N6->setEnabled(p.N6);
 }
 
 void TfrmDielmon::PanelChoice(QComboBox* box, int index) {
-    const struct {
-        QComboBox* box;
-        ComboModel* model;
-    } combos[] = {
-        {CBox_EleType, &Panel_.CBox_EleType},     {CBox_ConnType, &Panel_.CBox_ConnType},
-        {CBox_Model, &Panel_.CBox_Model},         {CBox_U, &Panel_.CBox_U},
-        {CBox_Freq, &Panel_.CBox_Freq},           {CBox_TestVolt, &Panel_.CBox_TestVolt},
-        {CBox_CurrentUp, &Panel_.CBox_CurrentUp}, {CBox_JLVoltUp, &Panel_.CBox_JLVoltUp},
-        {CBox_JLCultUp, &Panel_.CBox_JLCultUp},
+    const std::pair<QComboBox*, PanelCombo> combos[] = {
+        {CBox_EleType, PanelCombo::CBox_EleType},     {CBox_ConnType, PanelCombo::CBox_ConnType},
+        {CBox_Model, PanelCombo::CBox_Model},         {CBox_U, PanelCombo::CBox_U},
+        {CBox_Freq, PanelCombo::CBox_Freq},           {CBox_TestVolt, PanelCombo::CBox_TestVolt},
+        {CBox_CurrentUp, PanelCombo::CBox_CurrentUp}, {CBox_JLVoltUp, PanelCombo::CBox_JLVoltUp},
+        {CBox_JLCultUp, PanelCombo::CBox_JLCultUp},
     };
-    for (const auto& c : combos) {
-        if (c.box == box) {
-            c.model->Select(index);
+    for (const auto& [widget, combo] : combos) {
+        if (widget == box) {
+            Apply(Controller_.PanelChoice(combo, index));
         }
     }
-    if (box == CBox_ConnType) {
-        Panel_.CBox_ConnTypeChange();
-    } else if (box == CBox_U) {
-        Panel_.CBox_UChange();
-    } else if (box == CBox_TestVolt) {
-        Panel_.CBox_TestVoltChange();
-    }
-    ApplyPanel();
 }
 
 bool TfrmDielmon::eventFilter(QObject* watched, QEvent* event) {
@@ -122,36 +102,29 @@ bool TfrmDielmon::eventFilter(QObject* watched, QEvent* event) {
             // Checked once the focus has moved on: a message box shown inside the focus change
             // would fight it for the focus.
             if (watched == Edt_Volt) {
-                QTimer::singleShot(0, this, [this] { Edt_VoltExit(); });
+                QTimer::singleShot(0, this, [this] { CheckField(PanelEdit::Edt_Volt, Edt_Volt); });
             } else if (watched == CBox_VoltUp) {
-                QTimer::singleShot(0, this, [this] { CBox_VoltUpExit(); });
+                QTimer::singleShot(0, this,
+                                   [this] { CheckField(PanelEdit::CBox_VoltUp, CBox_VoltUp); });
             }
         }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmDielmon::Edt_VoltExit() {
+void TfrmDielmon::CheckField(PanelEdit field, QLineEdit* edit) {
     if (CheckingRange_) {
         return;
     }
-    if (const auto message = TestVoltageRangeMessage(Panel_.Edt_Volt.Text, S_.InstrumentType)) {
-        CheckingRange_ = true;
-        Message(*message, Dialogs::Icon::Information);
-        CheckingRange_ = false;
-        Edt_Volt->setFocus(Qt::OtherFocusReason);
-    }
-}
-
-void TfrmDielmon::CBox_VoltUpExit() {
-    if (CheckingRange_) {
+    const Effects e = Controller_.FieldLeft(field);
+    if (e.Messages.empty()) {
         return;
     }
-    if (const auto message = VoltageLimitRangeMessage(Panel_.CBox_VoltUp.Text)) {
-        CheckingRange_ = true;
-        Message(*message, Dialogs::Icon::Information);
-        CheckingRange_ = false;
-        CBox_VoltUp->setFocus(Qt::OtherFocusReason);
+    CheckingRange_ = true;
+    Apply(e);
+    CheckingRange_ = false;
+    if (e.Refocus) {
+        edit->setFocus(Qt::OtherFocusReason);
     }
 }
 

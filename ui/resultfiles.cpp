@@ -18,34 +18,12 @@ std::string FileName(const QString& path) {
 
 } // namespace
 
-bool TfrmDielmon::ShownResult(ResultTexts& texts) const {
-    const QString all = Nbk_AllState->ActivePage();
-    const TextLabel* const* labels = nullptr;
-    const TextLabel* const upHis[] = {Label20, Label25, Label27};
-    const TextLabel* const showOne[] = {Label22, Label23, Label24};
-    const TextLabel* const showState[] = {Lbl_ShowState, LblCxRx, Label19};
-    if (all == QStringLiteral("UpHis")) {
-        labels = upHis;
-    } else if (all == QStringLiteral("HisData") &&
-               Nbk_ShowHis->ActivePage() == QStringLiteral("ShowOne")) {
-        labels = showOne;
-    } else if (all == QStringLiteral("Default") &&
-               Nbk_Sstate->ActivePage() == QStringLiteral("ShowState")) {
-        labels = showState;
-    } else {
-        return false;
-    }
-    texts.Title = labels[0]->GbkText();
-    texts.Main = labels[1]->GbkText();
-    texts.Details = labels[2]->GbkText();
-    return true;
-}
-
 void TfrmDielmon::N3Click() {
-    ResultTexts texts;
-    if (!ShownResult(texts)) {
+    const std::optional<ResultTexts> shown = Controller_.ShownResult();
+    if (!shown) {
         return;
     }
+    const ResultTexts& texts = *shown;
     const QString path = Dialogs_->SaveFileName(this, QString(), QStringLiteral("*.txt (*.txt)"),
                                                 QStringLiteral("txt"));
     if (path.isEmpty()) {
@@ -65,7 +43,7 @@ void TfrmDielmon::N9Click() {
     const QString path = Dialogs_->OpenFileName(this, Q(texts::kOpenFileTitle),
                                                 QStringLiteral("*.txt(txt文档) (*.txt)"));
     if (path.isEmpty()) {
-        UpdateFileMenu();
+        Apply(Controller_.FileOpenCancelled());
         return;
     }
     const ResultFileContent content = ReadResultFile(FileName(path));
@@ -80,20 +58,16 @@ void TfrmDielmon::N9Click() {
         Message(texts::kNotOurFile, Dialogs::Icon::Information);
         return;
     }
-    Nbk_AllState->SetActivePage(QStringLiteral("UpHis"));
+    Apply(Controller_.ShowFile(content.Texts));
     ArrangeLayout();
-    // Every label is replaced, so no text of an earlier file stays under this one.
-    Label20->SetGbkText(content.Texts.Title);
-    Label25->SetGbkText(content.Texts.Main);
-    Label27->SetGbkText(content.Texts.Details);
-    UpdateFileMenu();
 }
 
 void TfrmDielmon::N4Click() {
-    ResultTexts texts;
-    if (!ShownResult(texts)) {
+    const std::optional<ResultTexts> shown = Controller_.ShownResult();
+    if (!shown) {
         return;
     }
+    const ResultTexts& texts = *shown;
     switch (PrintReport(texts.Title, texts.Main, texts.Details)) {
     case PrintOutcome::Printed:
         return;
@@ -120,8 +94,7 @@ void TfrmDielmon::N4Click() {
 }
 
 void TfrmDielmon::BitBtn15Click() {
-    Nbk_AllState->SetActivePage(QStringLiteral("Default"));
-    Nbk_Sstate->SetActivePage(QStringLiteral("DefPage"));
+    Apply(Controller_.ReturnFromFile());
 }
 
 } // namespace dielmon

@@ -2,6 +2,7 @@
 
 #include "core/helpers.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace dielmon {
@@ -42,9 +43,25 @@ long long WholeSecondsBetween(TimePoint since, TimePoint now) {
     return std::chrono::duration_cast<std::chrono::seconds>(now - since).count();
 }
 
+long long WholeSecondsBetween(SteadyPoint since, SteadyPoint now) {
+    return std::chrono::duration_cast<std::chrono::seconds>(now - since).count();
+}
+
 std::string LogTimeText(const LocalTime& t) {
     return Format("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
+}
+
+std::optional<TimePoint> ParseLogTime(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day, &hour, &minute,
+                    &second, &end) != 6 ||
+        month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
+        hour < 0 || minute < 0 || second < 0) {
+        return std::nullopt;
+    }
+    return FromLocal(year, month, day, hour, minute, second);
 }
 
 std::string ClockText(const LocalTime& t) {

@@ -319,6 +319,22 @@ TestParameters Panel::ReadTestParameters() const {
     return p;
 }
 
+void Panel::AdoptTestParameters(const TestParameters& p) {
+    CBox_ConnType.Select(p.WiringMode - 1);
+    CBox_ConnTypeChange();
+    if (CBox_Model.Visible) {
+        CBox_Model.Select(p.Channels - 1);
+    }
+    CBox_U.Select(p.Standard - 1);
+    const bool external = p.FrequencyCode == 0 && p.TestVoltage == 0;
+    CBox_TestVolt.Select(external ? 0 : 1);
+    CBox_TestVoltChange();
+    if (!external) {
+        CBox_Freq.SelectText(FrequencyCodeText(p.FrequencyCode));
+        Edt_Volt.Text = std::to_string(p.TestVoltage);
+    }
+}
+
 PanelSelection Panel::Selection() const {
     PanelSelection s;
     s.ConnType = CBox_ConnType.Text();

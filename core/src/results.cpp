@@ -181,6 +181,39 @@ FinalLayout FinalLayoutFor(const PanelSelection& s) {
     }
 }
 
+const char* LayoutName(LayoutKind kind) {
+    switch (kind) {
+    case LayoutKind::SingleLayout:
+        return "SingleLayout";
+    case LayoutKind::ShieldedLayout:
+        return "ShieldedLayout";
+    case LayoutKind::CvtLayout:
+        return "CvtLayout";
+    case LayoutKind::RatioLayout:
+        return "RatioLayout";
+    case LayoutKind::MultiLayout:
+        return "MultiLayout";
+    }
+    return "";
+}
+
+std::optional<LayoutKind> StoredLayoutFor(std::uint8_t code) {
+    switch (code) {
+    case RspRecord:
+        return LayoutKind::SingleLayout;
+    case RspRecordMulti:
+        return LayoutKind::MultiLayout;
+    case RspRecordShielded:
+        return LayoutKind::ShieldedLayout;
+    case RspRecordCvt:
+        return LayoutKind::CvtLayout;
+    case RspRecordRatio:
+        return LayoutKind::RatioLayout;
+    default:
+        return std::nullopt;
+    }
+}
+
 int LeastPayloadLength(std::uint8_t code, const PanelSelection& s) {
     const int mode = WiringModeToIndex(s.ConnType);
     switch (code) {
@@ -252,6 +285,17 @@ struct StepLayout {
 };
 
 } // namespace
+
+LiveValues DecodeBoosting(const std::uint8_t* frame, int length) {
+    const PayloadReader r(frame, length);
+    return {r.Float(BoostLayout::HighVoltage), r.Float(BoostLayout::Current),
+            r.Float(BoostLayout::ExcitationVoltage), r.Float(BoostLayout::ExcitationCurrent)};
+}
+
+LiveValues DecodeStep(const std::uint8_t* frame, int length) {
+    const PayloadReader r(frame, length);
+    return {r.Float(StepLayout::HighVoltage), r.Float(StepLayout::Current), 0, 0};
+}
 
 std::optional<std::string> ShowBoosting(const std::uint8_t* frame, int length,
                                         const PanelSelection& s, ExcitationTexts& kept) {

@@ -5,105 +5,148 @@
 #include "core/gbk.h"
 #include "core/helpers.h"
 #include "core/responses.h"
-#include "core/texts.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace dielmon {
 
 namespace {
 
-TraceField Int(const std::string& name, long long v) {
-    TraceField f;
-    f.Name = name;
-    f.Type = TraceField::Integer;
-    f.IntegerValue = v;
-    return f;
-}
+using namespace std::chrono_literals;
 
-TraceField Num(const std::string& name, double v) {
-    TraceField f;
-    f.Name = name;
-    f.Type = TraceField::Number;
-    f.NumberValue = v;
-    return f;
-}
+// The window's clock runs every half second.
+constexpr auto kTickInterval = 500ms;
+// After this many ticks without a line every time-out has run out; a longer gap is crossed in
+// one step.
+constexpr int kTicksBeforeJump = 40;
 
-TraceField Str(const std::string& name, const std::string& v) {
-    TraceField f;
-    f.Name = name;
-    f.Type = TraceField::Text;
-    f.TextValue = v;
-    return f;
-}
-
-const char* LayoutName(LayoutKind k) {
-    switch (k) {
-    case LayoutKind::SingleLayout:
-        return "SingleLayout";
-    case LayoutKind::ShieldedLayout:
-        return "ShieldedLayout";
-    case LayoutKind::CvtLayout:
-        return "CvtLayout";
-    case LayoutKind::RatioLayout:
-        return "RatioLayout";
-    case LayoutKind::MultiLayout:
-        return "MultiLayout";
+void AddPanelTexts(TraceEvent& ev, const Panel& q, const InstrumentParameters& p) {
+    ev.Texts.emplace_back("CBox_EleType", q.CBox_EleType.Text());
+    ev.Texts.emplace_back("CBox_ConnType", q.CBox_ConnType.Text());
+    if (q.CBox_Model.Visible) {
+        ev.Texts.emplace_back("CBox_Model", q.CBox_Model.Text());
     }
-    return "";
-}
-
-const char* StoredLayoutName(std::uint8_t code) {
-    switch (code) {
-    case RspRecord:
-        return "SingleLayout";
-    case RspRecordMulti:
-        return "MultiLayout";
-    case RspRecordShielded:
-        return "ShieldedLayout";
-    case RspRecordCvt:
-        return "CvtLayout";
-    case RspRecordRatio:
-        return "RatioLayout";
-    default:
-        return "";
+    ev.Texts.emplace_back("CBox_U", q.CBox_U.Text());
+    ev.Texts.emplace_back("CBox_Freq", q.CBox_Freq.Text());
+    ev.Texts.emplace_back("CBox_TestVolt", q.CBox_TestVolt.Text());
+    if (q.Edt_Volt.Visible) {
+        ev.Texts.emplace_back("Edt_Volt", q.Edt_Volt.Text);
     }
-}
-
-// The fields a start command and the instrument's parameters have in common, in frame order.
-template <class Parameters>
-void AddSharedParameterFields(TraceEvent& e, const Parameters& p) {
-    e.Fields.push_back(Int("WiringMode", p.WiringMode));
-    e.Fields.push_back(Int("Standard", p.Standard));
-    e.Fields.push_back(Int("FrequencyCode", p.FrequencyCode));
-    e.Fields.push_back(Int("TestVoltage", p.TestVoltage));
-    e.Fields.push_back(Num("ExtCapacitance", p.ExtCapacitance));
-    e.Fields.push_back(Num("ExtDissipation", p.ExtDissipation));
-    e.Fields.push_back(Int("CvtVoltageLimit", p.CvtVoltageLimit));
-    e.Fields.push_back(Int("CvtCurrentCode", p.CvtCurrentCode));
-    e.Fields.push_back(Int("ExcitationVoltageCode", p.ExcitationVoltageCode));
-    e.Fields.push_back(Int("ExcitationCurrentCode", p.ExcitationCurrentCode));
-    e.Fields.push_back(Int("Supply", p.Supply));
-}
-
-void AddTestParameterFields(TraceEvent& e, const TestParameters& p) {
-    e.Fields.push_back(Int("Channels", p.Channels));
-    AddSharedParameterFields(e, p);
+    ev.Texts.emplace_back("Edt_C", q.Edt_C.Text);
+    ev.Texts.emplace_back("Edt_JS", q.Edt_JS.Text);
+    ev.Texts.emplace_back("CBox_VoltUp", q.CBox_VoltUp.Text);
+    ev.Texts.emplace_back("CBox_CurrentUp", q.CBox_CurrentUp.Text());
+    ev.Texts.emplace_back("CBox_JLVoltUp", q.CBox_JLVoltUp.Text());
+    ev.Texts.emplace_back("CBox_JLCultUp", q.CBox_JLCultUp.Text());
+    ev.Texts.emplace_back("InstrumentType", std::to_string(p.InstrumentType));
+    ev.Texts.emplace_back("DoubleSteps", std::to_string(p.DoubleSteps));
 }
 
 } // namespace
 
-TraceReplay::TraceReplay() {
+TraceReplay::TraceReplay() : Controller_(Clock_) {
     // As the window is shown: the frequency list filled, the panel empty until the instrument
-    // reports its settings.
-    Panel_.ResetPanel(false);
-    Panel_.FillFrequencyList();
+    // reports its settings, the port open.
+    Controller_.FormShow();
+    Controller_.PortOpened(true, {});
+}
+
+TraceReplay::Before TraceReplay::Snapshot() const {
+    const WindowView& v = Controller_.View();
+    return {v.AllState, v.Sstate, v.ShowHis};
+}
+
+void TraceReplay::Describe(TraceEvent& ev, const Effects& e, const Before& before,
+                           bool changedOnly) const {
+    const WindowView& v = Controller_.View();
+    // Each label once, with its last text; the clock label changes at every tick and is left
+    // out.
+    std::vector<Label> labels;
+    for (const Label l : e.TextsSet) {
+        if (l != Label::LblTime && std::find(labels.begin(), labels.end(), l) == labels.end()) {
+            labels.push_back(l);
+        }
+    }
+    for (const Label l : labels) {
+        ev.Texts.emplace_back(ControlName(l), v.Text(l));
+    }
+    if (e.ParametersApplied) {
+        AddPanelTexts(ev, v.PanelModel, *e.ParametersApplied);
+    }
+    ev.Row = e.RowAdded;
+    if (v.AllState != before.All || v.Sstate != before.Sstate || v.ShowHis != before.ShowHis ||
+        !changedOnly) {
+        ev.Pages = {{"Nbk_AllState", PageName(v.AllState)},
+                    {"Nbk_Sstate", PageName(v.Sstate)},
+                    {"Nbk_ShowHis", PageName(v.ShowHis)}};
+    }
+}
+
+void TraceReplay::AdvanceTo(TimePoint t, std::vector<TraceEvent>& out) {
+    if (!Started_ || t < Clock_.Now()) {
+        // The first line, or a log that goes back in time (another day's file): the wall
+        // clock is set, no time passes.
+        Clock_.Set(t);
+        Started_ = true;
+        return;
+    }
+    for (int ticks = 0; Clock_.Now() + kTickInterval <= t; ++ticks) {
+        if (ticks == kTicksBeforeJump) {
+            Clock_.Advance(std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock_.Now() -
+                                                                                 kTickInterval));
+        }
+        Clock_.Advance(kTickInterval);
+        const Before before = Snapshot();
+        std::vector<std::string> textsBefore(Controller_.View().Texts.begin(),
+                                             Controller_.View().Texts.end());
+        const Effects e = Controller_.Tick();
+        const WindowView& v = Controller_.View();
+        // A tick that only moved the clock shows nothing new.
+        Effects changed = e;
+        changed.TextsSet.clear();
+        for (const Label l : e.TextsSet) {
+            if (v.Text(l) != textsBefore[static_cast<std::size_t>(l)]) {
+                changed.TextsSet.push_back(l);
+            }
+        }
+        TraceEvent ev;
+        ev.Dir = TraceEvent::Tick;
+        ev.Time = LogTimeText(ToLocal(Clock_.Now()));
+        ev.Name = "Timer_NowTimer";
+        Describe(ev, changed, before, true);
+        if (!ev.Texts.empty() || !ev.Pages.empty()) {
+            out.push_back(std::move(ev));
+        }
+    }
 }
 
 std::vector<TraceEvent> TraceReplay::Feed(const TraceLine& line) {
     std::vector<TraceEvent> events;
+    if (const auto t = ParseLogTime(line.Time)) {
+        AdvanceTo(*t, events);
+    }
     if (line.Sent) {
-        events.push_back(Sent(line));
+        TraceEvent ev;
+        ev.Dir = TraceEvent::Sent;
+        ev.Time = line.Time;
+        ev.Frame = line.Bytes;
+        const int n = static_cast<int>(line.Bytes.size());
+        ev.Code = n > 1 ? line.Bytes[1] : 0;
+        ev.Name = CommandName(ev.Code);
+        if (ev.Name.empty()) {
+            ev.Name = "unknown";
+        }
+        ev.Fields = SentFrameFields(line.Bytes.data(), n);
+        const Before before = Snapshot();
+        const Effects e = Controller_.ReplaySent(line.Bytes.data(), n);
+        if (e.GaugeChanged) {
+            ev.Fields.push_back(
+                DecodedField::Int("ProgBar_Step.Max", Controller_.View().GaugeMaximum));
+        }
+        Describe(ev, e, before, true);
+        events.push_back(std::move(ev));
         return events;
     }
     struct Collect : FrameSink {
@@ -125,166 +168,25 @@ std::vector<TraceEvent> TraceReplay::Feed(const TraceLine& line) {
     return events;
 }
 
-void TraceReplay::ApplyStartTest(const TestParameters& p) {
-    Panel_.CBox_ConnType.Select(p.WiringMode - 1);
-    Panel_.CBox_ConnTypeChange();
-    if (Panel_.CBox_Model.Visible) {
-        Panel_.CBox_Model.Select(p.Channels - 1);
-    }
-    Panel_.CBox_U.Select(p.Standard - 1);
-    if (p.FrequencyCode == 0) {
-        Panel_.CBox_TestVolt.Select(0);
-        Panel_.CBox_TestVoltChange();
-    } else {
-        Panel_.CBox_TestVolt.Select(1);
-        Panel_.CBox_TestVoltChange();
-        Panel_.CBox_Freq.SelectText(FrequencyCodeText(p.FrequencyCode));
-        Panel_.Edt_Volt.Text = std::to_string(p.TestVoltage);
-    }
-}
-
-TraceEvent TraceReplay::Sent(const TraceLine& line) {
-    TraceEvent e;
-    e.Sent = true;
-    e.Time = line.Time;
-    e.Frame = line.Bytes;
-    const int n = static_cast<int>(line.Bytes.size());
-    e.Code = n > 1 ? line.Bytes[1] : 0;
-    e.Name = CommandName(e.Code);
-    if (e.Name.empty()) {
-        e.Name = "unknown";
-    }
-    if (e.Code == CmdStartTest) {
-        const TestParameters p = DecodeStartTest(line.Bytes.data(), n);
-        AddTestParameterFields(e, p);
-        ApplyStartTest(p);
-        GaugeMaximum_ = GaugeMaximum(Panel_.Selection(), DoubleSteps_, GaugeMaximum_);
-        GaugePosition_ = 0;
-        e.Fields.push_back(Int("ProgBar_Step.Max", GaugeMaximum_));
-    } else if ((e.Code == CmdReadRecord || e.Code == CmdDeleteRecord) && n > 3) {
-        e.Fields.push_back(Int("record", line.Bytes[3]));
-    }
-    return e;
-}
-
 TraceEvent TraceReplay::Received(const std::string& time, const std::uint8_t* frame, int length) {
-    TraceEvent e;
-    e.Time = time;
-    e.Frame.assign(frame, frame + length);
-    e.Code = frame[1];
-    e.Name = ResponseName(e.Code);
-    if (e.Name.empty()) {
-        e.Name = "unknown";
+    TraceEvent ev;
+    ev.Dir = TraceEvent::Received;
+    ev.Time = time;
+    ev.Frame.assign(frame, frame + length);
+    ev.Code = frame[1];
+    ev.Name = ResponseName(ev.Code);
+    if (ev.Name.empty()) {
+        ev.Name = "unknown";
     }
-    const PanelSelection sel = Panel_.Selection();
-    switch (e.Code) {
-    case RspParameters: {
-        const InstrumentParameters p = Panel_.ApplyInstrumentParameters(frame, length);
-        InstrumentType_ = p.InstrumentType;
-        DoubleSteps_ = p.DoubleSteps;
-        e.Fields.push_back(Int("InstrumentType", p.InstrumentType));
-        AddSharedParameterFields(e, p);
-        e.Fields.push_back(Int("DoubleSteps", p.DoubleSteps));
-        const Panel& q = Panel_;
-        e.Texts = {{"CBox_EleType", q.CBox_EleType.Text()},
-                   {"CBox_ConnType", q.CBox_ConnType.Text()}};
-        if (q.CBox_Model.Visible) {
-            e.Texts.emplace_back("CBox_Model", q.CBox_Model.Text());
-        }
-        e.Texts.emplace_back("CBox_U", q.CBox_U.Text());
-        e.Texts.emplace_back("CBox_Freq", q.CBox_Freq.Text());
-        e.Texts.emplace_back("CBox_TestVolt", q.CBox_TestVolt.Text());
-        if (q.Edt_Volt.Visible) {
-            e.Texts.emplace_back("Edt_Volt", q.Edt_Volt.Text);
-        }
-        e.Texts.emplace_back("Edt_C", q.Edt_C.Text);
-        e.Texts.emplace_back("Edt_JS", q.Edt_JS.Text);
-        e.Texts.emplace_back("CBox_VoltUp", q.CBox_VoltUp.Text);
-        e.Texts.emplace_back("CBox_CurrentUp", q.CBox_CurrentUp.Text());
-        e.Texts.emplace_back("CBox_JLVoltUp", q.CBox_JLVoltUp.Text());
-        e.Texts.emplace_back("CBox_JLCultUp", q.CBox_JLCultUp.Text());
-        e.Texts.emplace_back("InstrumentType", std::to_string(p.InstrumentType));
-        e.Texts.emplace_back("DoubleSteps", std::to_string(p.DoubleSteps));
-        break;
+    const PanelSelection sel = Controller_.PanelModel().Selection();
+    const Before before = Snapshot();
+    const Effects e = Controller_.Frame(frame, length);
+    ev.Fields = ReceivedFrameFields(frame, length, sel);
+    if (e.GaugeChanged) {
+        ev.Fields.push_back(DecodedField::Int("ProgBar_Step", Controller_.View().GaugePosition));
     }
-    case RspTestStarted:
-        e.Texts.emplace_back("Lbl_Guding", TestConfigurationLine(sel));
-        break;
-    case RspBoosting: {
-        e.Texts.emplace_back("Lbl_Guding", TestConfigurationLine(sel));
-        if (auto text = ShowBoosting(frame, length, sel, Excitation_)) {
-            e.Texts.emplace_back("Lbl_UpInfo", *text);
-        }
-        const PayloadReader r(frame, length);
-        e.Fields.push_back(Num("HighVoltage", r.Float(0)));
-        e.Fields.push_back(Num("Current", r.Float(4)));
-        if (WiringModeToIndex(sel.ConnType) == 4) {
-            e.Fields.push_back(Num("ExcitationVoltage", r.Float(8)));
-            e.Fields.push_back(Num("ExcitationCurrent", r.Float(12)));
-        }
-        break;
-    }
-    case RspStepResult: {
-        e.Texts.emplace_back("Lbl_Guding", TestConfigurationLine(sel));
-        e.Texts.emplace_back("Lbl_UpInfo", ShowStep(frame, length, sel, Excitation_));
-        ++GaugePosition_;
-        const PayloadReader r(frame, length);
-        e.Fields.push_back(Num("HighVoltage", r.Float(0)));
-        e.Fields.push_back(Num("Current", r.Float(8)));
-        e.Fields.push_back(Int("ProgBar_Step", GaugePosition_));
-        break;
-    }
-    case RspFinalResult: {
-        const FinalResultView v = ShowFinalResult(frame, length, sel);
-        const FinalLayout layout = FinalLayoutFor(sel);
-        e.Fields.push_back(Str("layout", LayoutName(layout.Kind)));
-        e.Fields.push_back(Int("channels", layout.Channels));
-        e.Fields.push_back(Int("Panel13.Height", v.PanelHeight));
-        e.Texts = {{"Lbl_ShowState", v.Texts.Title},
-                   {"LblCxRx", v.Texts.Main},
-                   {"Label19", v.Texts.Details}};
-        break;
-    }
-    case RspRecord:
-    case RspRecordMulti:
-    case RspRecordShielded:
-    case RspRecordCvt:
-    case RspRecordRatio: {
-        const StoredRecordView v = ShowStoredRecord(e.Code, frame, length);
-        e.Fields.push_back(Str("layout", StoredLayoutName(e.Code)));
-        if (v.PanelHeight) {
-            e.Fields.push_back(Int("Panel27.Height", *v.PanelHeight));
-        }
-        e.Texts.emplace_back("Label22", v.Title);
-        if (v.Main) {
-            e.Texts.emplace_back("Label23", *v.Main);
-        }
-        e.Texts.emplace_back("Label24", v.Details);
-        break;
-    }
-    case RspIndex: {
-        const IndexEntry entry = DecodeIndexEntry(frame, length);
-        const IndexUpdate u = ShowIndexEntry(frame, length);
-        e.Fields.push_back(Int("used", entry.Used));
-        e.Fields.push_back(Int("number", entry.Number));
-        e.Fields.push_back(Int("clearsList", u.ClearRows ? 1 : 0));
-        e.Texts.emplace_back("Lbl_Num", u.CountText);
-        e.Row = u.Row;
-        break;
-    }
-    case RspError: {
-        const std::uint8_t code = ErrorCodeOf(frame, length);
-        e.Fields.push_back(Str("error", Format("0x%02X", code)));
-        e.Texts.emplace_back("Lbl_Error", ErrorText(code));
-        break;
-    }
-    case RspHistoryCleared:
-        e.Texts = {{"Lbl_Info", texts::kHistoryCleared}, {"Lbl_Num", HistoryCountText(0)}};
-        break;
-    default:
-        break;
-    }
-    return e;
+    Describe(ev, e, before, true);
+    return ev;
 }
 
 namespace {
@@ -320,27 +222,43 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string JsonValue(const TraceField& f) {
+std::string JsonValue(const DecodedField& f) {
     switch (f.Type) {
-    case TraceField::Integer:
+    case DecodedField::Integer:
         return std::to_string(f.IntegerValue);
-    case TraceField::Number:
+    case DecodedField::Number:
         return std::isfinite(f.NumberValue) ? Format("%.9g", f.NumberValue) : "null";
-    case TraceField::Text:
+    case DecodedField::Text:
         return JsonString(GbkToUtf8(f.TextValue));
     }
     return "null";
 }
 
+const char* DirectionName(const TraceEvent& e) {
+    switch (e.Dir) {
+    case TraceEvent::Sent:
+        return "sent";
+    case TraceEvent::Received:
+        return "received";
+    case TraceEvent::Tick:
+        break;
+    }
+    return "tick";
+}
+
 } // namespace
 
 std::string RenderJson(const TraceEvent& e) {
-    std::string out = "{\"dir\":";
-    out += e.Sent ? "\"sent\"" : "\"received\"";
+    std::string out = "{\"dir\":\"" + std::string(DirectionName(e)) + "\"";
     out += ",\"time\":" + JsonString(GbkToUtf8(e.Time));
-    out += ",\"code\":" + JsonString(Format("0x%02X", e.Code));
+    if (e.Dir != TraceEvent::Tick) {
+        out += ",\"code\":" + JsonString(Format("0x%02X", e.Code));
+    }
     out += ",\"name\":" + JsonString(e.Name);
-    out += ",\"frame\":" + JsonString(HexPairs(e.Frame.data(), static_cast<int>(e.Frame.size())));
+    if (e.Dir != TraceEvent::Tick) {
+        out +=
+            ",\"frame\":" + JsonString(HexPairs(e.Frame.data(), static_cast<int>(e.Frame.size())));
+    }
     out += ",\"fields\":{";
     for (std::size_t k = 0; k < e.Fields.size(); ++k) {
         out += (k ? "," : "") + JsonString(e.Fields[k].Name) + ":" + JsonValue(e.Fields[k]);
@@ -354,16 +272,28 @@ std::string RenderJson(const TraceEvent& e) {
     if (e.Row) {
         out += JsonString(e.Row->Number) + "," + JsonString(e.Row->Time);
     }
-    return out + "]}";
+    out += "]";
+    if (!e.Pages.empty()) {
+        out += ",\"pages\":{";
+        for (std::size_t k = 0; k < e.Pages.size(); ++k) {
+            out +=
+                (k ? "," : "") + JsonString(e.Pages[k].first) + ":" + JsonString(e.Pages[k].second);
+        }
+        out += "}";
+    }
+    return out + "}";
 }
 
 std::string RenderText(const TraceEvent& e) {
-    std::string out = GbkToUtf8(e.Time) + (e.Sent ? "  sent      " : "  received  ") + e.Name +
-                      Format(" (0x%02X)  ", e.Code) +
-                      HexPairs(e.Frame.data(), static_cast<int>(e.Frame.size())) + "\n";
+    std::string out = GbkToUtf8(e.Time) + "  " + Format("%-10s", DirectionName(e)) + e.Name;
+    if (e.Dir != TraceEvent::Tick) {
+        out += Format(" (0x%02X)  ", e.Code) +
+               HexPairs(e.Frame.data(), static_cast<int>(e.Frame.size()));
+    }
+    out += "\n";
     if (!e.Fields.empty()) {
         std::string line = "    ";
-        for (const TraceField& f : e.Fields) {
+        for (const DecodedField& f : e.Fields) {
             line += f.Name + "=" + JsonValue(f) + " ";
         }
         line.pop_back();
@@ -382,6 +312,13 @@ std::string RenderText(const TraceEvent& e) {
     }
     if (e.Row) {
         out += "    row: " + e.Row->Number + "  " + e.Row->Time + "\n";
+    }
+    if (!e.Pages.empty()) {
+        std::string line = "    pages:";
+        for (const auto& [notebook, page] : e.Pages) {
+            line += " " + notebook + "=" + page;
+        }
+        out += line + "\n";
     }
     return out;
 }

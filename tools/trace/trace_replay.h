@@ -1,14 +1,17 @@
-// Replays the traffic trace of debug logs: every command sent and every frame received,
-// decoded into the texts the window shows, keyed by the objectName of the control.
+// Replays the traffic trace of debug logs through the test controller: every command sent,
+// every frame received and the clock ticks between them, shown as the window showed them,
+// keyed by the objectName of the control.
 #pragma once
 
+#include "core/clock.h"
+#include "core/controller.h"
+#include "core/fields.h"
 #include "core/frame.h"
 #include "core/history.h"
-#include "core/panel.h"
-#include "core/results.h"
 #include "core/tracelog.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,46 +19,45 @@
 
 namespace dielmon {
 
-struct TraceField {
-    std::string Name;
-    enum Kind { Integer, Number, Text } Type = Integer;
-    long long IntegerValue = 0;
-    double NumberValue = 0;
-    std::string TextValue; // GBK
-};
-
 struct TraceEvent {
-    bool Sent = false;
+    enum Direction { Sent, Received, Tick } Dir = Received;
     std::string Time;
     std::vector<std::uint8_t> Frame;
     std::uint8_t Code = 0;
-    std::string Name; // "unknown" for codes outside the tables
-    std::vector<TraceField> Fields;
+    std::string Name; // "unknown" for codes outside the tables; "Timer_NowTimer" for a tick
+    std::vector<DecodedField> Fields;
     std::vector<std::pair<std::string, std::string>> Texts; // control name, GBK text
     std::optional<IndexRow> Row;
+    // The pages in view, when the event changed them: notebook name, page name.
+    std::vector<std::pair<std::string, std::string>> Pages;
 };
 
 class TraceReplay {
 public:
     TraceReplay();
 
-    // The events of one trace line: a sent frame, or the frames a received chunk completes.
+    // The events of one trace line: the clock ticks up to its time stamp that changed what
+    // the window showed, then a sent frame or the frames a received chunk completes.
     std::vector<TraceEvent> Feed(const TraceLine& line);
 
-    const Panel& PanelState() const { return Panel_; }
+    const Panel& PanelState() const { return Controller_.PanelModel(); }
+    const WindowView& View() const { return Controller_.View(); }
 
 private:
-    TraceEvent Sent(const TraceLine& line);
+    struct Before {
+        AllStatePage All;
+        SstatePage Sstate;
+        ShowHisPage ShowHis;
+    };
+    Before Snapshot() const;
+    void Describe(TraceEvent& ev, const Effects& e, const Before& before, bool changedOnly) const;
+    void AdvanceTo(TimePoint t, std::vector<TraceEvent>& out);
     TraceEvent Received(const std::string& time, const std::uint8_t* frame, int length);
-    void ApplyStartTest(const TestParameters& p);
 
-    Panel Panel_;
-    ExcitationTexts Excitation_;
+    ManualClock Clock_;
+    TestController Controller_;
     Reassembler Reassembly_;
-    int InstrumentType_ = 4;
-    int DoubleSteps_ = 0;
-    int GaugePosition_ = 0;
-    int GaugeMaximum_ = 0;
+    bool Started_ = false;
 };
 
 // One JSON object (UTF-8) per event, without a line break.

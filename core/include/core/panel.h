@@ -82,6 +82,11 @@ public:
     InstrumentParameters ApplyInstrumentParameters(const std::uint8_t* frame, int length);
 
     TestParameters ReadTestParameters() const;
+    // The choices a sent test-start frame stands for, taken into the panel: what a replay of
+    // the line knows of the panel when the operator's clicks are not in the log. A frequency
+    // code 0 means external high voltage only when the voltage is 0 as well; with a voltage it
+    // is an internal test with no frequency chosen.
+    void AdoptTestParameters(const TestParameters& p);
     PanelSelection Selection() const;
 
     // The controls in the order the window lists them, for code that walks all of them.

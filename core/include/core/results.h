@@ -87,6 +87,10 @@ struct FinalLayout {
     int Channels = 1;
 };
 FinalLayout FinalLayoutFor(const PanelSelection& s);
+// "SingleLayout" ... "MultiLayout".
+const char* LayoutName(LayoutKind kind);
+// The layout of a stored-record code; nothing for other codes.
+std::optional<LayoutKind> StoredLayoutFor(std::uint8_t code);
 
 // The least payload length a layout needs.
 int LeastPayloadLength(std::uint8_t code, const PanelSelection& s);
@@ -95,6 +99,16 @@ struct ExcitationTexts {
     std::string ExcitationVoltageText;
     std::string ExcitationCurrentText;
 };
+
+// The values of a boosting or a step frame; a step frame carries no excitation values.
+struct LiveValues {
+    double HighVoltage = 0;
+    double Current = 0;
+    double ExcitationVoltage = 0;
+    double ExcitationCurrent = 0;
+};
+LiveValues DecodeBoosting(const std::uint8_t* frame, int length);
+LiveValues DecodeStep(const std::uint8_t* frame, int length);
 
 // The text of Lbl_UpInfo for a boosting frame; nothing when no wiring mode is selected.
 std::optional<std::string> ShowBoosting(const std::uint8_t* frame, int length,
