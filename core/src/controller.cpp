@@ -189,10 +189,27 @@ Effects TestController::FormShow() {
     return e;
 }
 
+bool TestController::TestInProgress() const {
+    // Until the instrument confirms the stop, the panel stays locked and "停止测试" usable.
+    return S_.TestRunning || View_.BBtn_StopTest;
+}
+
+void TestController::EndTest() {
+    S_.TestRunning = false;
+    ReturnToIdle();
+    SetPanelLocked(false);
+}
+
 Effects TestController::PortOpened(bool ok, const std::string& path) {
     Effects e;
+    if (path != PortPath_ && TestInProgress() && !PortPath_.empty()) {
+        // The instrument under test is on the old port: nothing on this one can stop it, and
+        // waiting for its answer would keep the panel locked for ever.
+        EndTest();
+    }
+    PortPath_ = path;
     S_.PortOpen = ok;
-    LineLost_ = false;
+    PortDown_ = !ok;
     if (!ok) {
         e.Messages.push_back({MessageRequest::Icon::None, path + texts::kOpenPortFailed});
     }
@@ -201,17 +218,16 @@ Effects TestController::PortOpened(bool ok, const std::string& path) {
 
 Effects TestController::LineLost() {
     Effects e;
-    // As when an error page expires: the test ends, the panel is unlocked, and the operator
-    // reads why. A panel that no instrument has filled (not connected yet, or waiting for the
-    // answer to "连接") stays empty and disabled: there is nothing to start a test with.
-    const bool panelInUse =
-        S_.TestRunning || View_.PanelModel.BBtn_StartTest || View_.BBtn_StopTest;
-    LineLost_ = true;
+    PortDown_ = true;
     DeletePending_ = false;
     e.ClosePort = true;
     S_.PortOpen = false;
-    S_.TestRunning = false;
-    if (panelInUse) {
+    if (TestInProgress()) {
+        // The operator may choose another port; everything else stays as during the test.
+        EditPanel().N2 = true;
+    } else if (View_.PanelModel.BBtn_StartTest) {
+        // Connected and idle: the panel stays usable. A panel that no instrument has filled
+        // (not connected yet, or waiting for the answer to "连接") stays empty and disabled.
         ReturnToIdle();
         SetPanelLocked(false);
     }
@@ -224,8 +240,21 @@ Effects TestController::LineLost() {
 
 Effects TestController::PortReopened(bool ok) {
     Effects e;
-    S_.PortOpen = ok;
-    LineLost_ = !ok;
+    if (!ok) {
+        return e;
+    }
+    S_.PortOpen = true;
+    PortDown_ = false;
+    if (TestInProgress()) {
+        EditPanel().N2 = false;
+    }
+    // The port error gives way, as a notice that goes after 3 s.
+    ShowPage(AllStatePage::Default);
+    SetText(e, Label::Lbl_Info, texts::kPortRestored);
+    ShowPage(SstatePage::Info);
+    S_.InfoShown = true;
+    S_.MessageTime = Clock_.Steady();
+    UpdateFileMenu();
     return e;
 }
 
@@ -235,12 +264,8 @@ Effects TestController::Tick() {
     Effects e;
     // 1. An instrument error has been on show for 6 s: the test is over.
     if (S_.ErrorShown && SecondsSince(S_.MessageTime) > 5) {
-        S_.TestRunning = false;
-        ShowPage(AllStatePage::Default);
-        ShowPage(SstatePage::DefPage);
-        ReturnToIdle();
         S_.ErrorShown = false;
-        SetPanelLocked(false);
+        EndTest();
     }
     // 2. A transient notice has been on show for 3 s.
     if (S_.InfoShown && SecondsSince(S_.MessageTime) > 2) {
@@ -264,8 +289,12 @@ Effects TestController::Tick() {
         S_.CloseAllowed = true;
         e.CloseWindow = true;
     }
-    // A vanished line is reopened as soon as its device is back.
-    e.ReopenPort = LineLost_;
+    // A deletion the instrument never answered does not block the next one.
+    if (DeletePending_ && SecondsSince(DeleteTime_) > 5) {
+        DeletePending_ = false;
+    }
+    // A port that is down is opened again as soon as its device is there.
+    e.ReopenPort = PortDown_;
     return e;
 }
 
@@ -422,6 +451,7 @@ void TestController::OnIndexEntry(Effects& e, const std::uint8_t* frame, int len
     ShowPage(ShowHisPage::ShowAll);
     const IndexUpdate u = ShowIndexEntry(frame, length);
     if (u.ClearRows) {
+        DeletePending_ = false; // a new listing numbers the rows afresh
         EditHistory().clear();
         View_.SelectedRow = -1;
     }
@@ -478,6 +508,7 @@ void TestController::OnRecordDeleted(Effects& e) {
 }
 
 void TestController::OnHistoryCleared(Effects& e) {
+    DeletePending_ = false;
     ShowPage(AllStatePage::Default);
     SetText(e, Label::Lbl_Info, texts::kHistoryCleared);
     ShowPage(SstatePage::Info);
@@ -489,6 +520,7 @@ void TestController::OnHistoryCleared(Effects& e) {
 }
 
 void TestController::OnError(Effects& e, const std::uint8_t* frame, int length) {
+    DeletePending_ = false;
     SetText(e, Label::Lbl_Error, ErrorText(ErrorCodeOf(frame, length)));
     ShowPage(AllStatePage::Default);
     ShowPage(SstatePage::Error);
@@ -548,6 +580,11 @@ void TestController::AfterStartTest(const TestParameters& p) {
 
 Effects TestController::StopTest() {
     Effects e;
+    if (PortDown_) {
+        // Nothing would reach the instrument: the operator must know the test goes on.
+        e.Messages.push_back({MessageRequest::Icon::Warning, texts::kStopNotSent});
+        return e;
+    }
     e.Frames.push_back(Command(CmdStopTest));
     AfterStopTest(e);
     return e;
@@ -632,6 +669,7 @@ Effects TestController::DeleteRecord() {
 
 void TestController::AfterDeleteRecord(Effects& e) {
     DeletePending_ = true;
+    DeleteTime_ = Clock_.Steady();
     ShowPage(AllStatePage::HisData);
     ShowPage(ShowHisPage::ShowInfo);
     SetText(e, Label::LblHis_ShowInfo, texts::kDeletingData);
@@ -684,6 +722,9 @@ Effects TestController::CloseRequested() {
     S_.CloseRequestTime = Clock_.Steady();
     S_.CloseRequested = true;
     if (S_.TestRunning) {
+        // Refused for good: the window must not close by itself later and take the test's
+        // result off the screen.
+        S_.CloseRequested = false;
         e.Messages.push_back({MessageRequest::Icon::Information, texts::kStopTestFirst});
         return e;
     }

@@ -385,7 +385,7 @@ TEST(Controller, FilesFramesOfNoUseAndRanges) {
     EXPECT_TRUE(r.C.FieldLeft(PanelEdit::Edt_C).Messages.empty());
 }
 
-TEST(Controller, AVanishedLine) {
+TEST(Controller, AVanishedLineUnderTestKeepsTheTestState) {
     Rig r;
     r.Connect();
     r.C.StartTest();
@@ -394,18 +394,102 @@ TEST(Controller, AVanishedLine) {
     EXPECT_FALSE(r.C.State().PortOpen);
     EXPECT_TRUE(r.On(AllStatePage::Default, SstatePage::Info));
     EXPECT_EQ(r.Text(Label::Lbl_Info), texts::kPortError);
-    // Every tick asks for the port again until it is back.
+    // The instrument may still hold high voltage.
+    EXPECT_TRUE(r.C.State().TestRunning);
+    EXPECT_TRUE(r.C.View().BBtn_StopTest);
+    EXPECT_FALSE(r.C.PanelModel().BBtn_StartTest);
+    EXPECT_FALSE(r.C.PanelModel().CBox_ConnType.Enabled);
+    EXPECT_TRUE(r.C.PanelModel().N2); // another port may be chosen
+    EXPECT_FALSE(r.C.CloseRequested().CloseAccepted);
+    // "停止测试" cannot be sent, and says so.
+    const Effects stop = r.C.StopTest();
+    EXPECT_TRUE(stop.Frames.empty());
+    ASSERT_EQ(stop.Messages.size(), 1u);
+    EXPECT_EQ(stop.Messages[0].Text, texts::kStopNotSent);
+    EXPECT_TRUE(r.C.State().TestRunning);
+
+    // Every tick asks for the port again until it is back; the error then gives way.
     EXPECT_TRUE(r.After(500ms).ReopenPort);
-    r.C.PortReopened(false);
+    EXPECT_TRUE(r.C.PortReopened(false).Messages.empty());
     EXPECT_TRUE(r.After(500ms).ReopenPort);
     r.C.PortReopened(true);
     EXPECT_TRUE(r.C.State().PortOpen);
+    EXPECT_EQ(r.Text(Label::Lbl_Info), texts::kPortRestored);
+    EXPECT_FALSE(r.C.PanelModel().N2);
     EXPECT_FALSE(r.After(500ms).ReopenPort);
+    EXPECT_TRUE(Has(r.C.StopTest(), Short(CmdStopTest)));
+    r.Receive(Empty(RspStopped));
+    EXPECT_TRUE(r.C.PanelModel().BBtn_StartTest);
 
-    // Not connected yet: the panel stays empty and disabled.
+    // Live frames after the line is back are shown as usual.
+    r.C.StartTest();
+    r.C.LineLost();
+    r.C.PortReopened(true);
+    r.Receive(Payload(12).F(0, 2).F(8, 0.0125f).Frame(RspStepResult));
+    EXPECT_TRUE(r.On(AllStatePage::Default, SstatePage::UpVolt));
+    EXPECT_TRUE(r.C.View().BBtn_StopTest);
+
+    // Another port chosen while the line is gone ends the test; the same port does not.
+    r.C.LineLost();
+    r.C.PortOpened(true, "/dev/ttyS0");
+    EXPECT_TRUE(r.C.State().TestRunning);
+    r.C.LineLost();
+    r.C.PortOpened(true, "/dev/ttyUSB0");
+    EXPECT_FALSE(r.C.State().TestRunning);
+    EXPECT_TRUE(r.C.PanelModel().BBtn_StartTest);
+    EXPECT_FALSE(r.C.View().BBtn_StopTest);
+
+    // Connected and idle: the panel stays usable. Not connected: it stays empty.
+    r.C.LineLost();
+    EXPECT_TRUE(r.C.PanelModel().BBtn_StartTest);
     Rig idle;
     idle.C.LineLost();
     EXPECT_FALSE(idle.C.PanelModel().BBtn_StartTest);
+    // A port that could not be opened is tried again at every tick, without a box.
+    EXPECT_EQ(idle.C.PortOpened(false, "/dev/ttyUSB0").Messages.size(), 1u);
+    EXPECT_TRUE(idle.After(500ms).ReopenPort);
+}
+
+TEST(Controller, ARefusedCloseIsNotCarriedOutLater) {
+    Rig r;
+    r.Connect();
+    r.C.StartTest();
+    EXPECT_FALSE(r.C.CloseRequested().CloseAccepted);
+    EXPECT_FALSE(r.C.State().CloseRequested);
+    r.Receive(Payload(46).F(24, 1).Frame(RspFinalResult));
+    EXPECT_FALSE(r.After(10s).CloseWindow);
+    EXPECT_TRUE(r.On(AllStatePage::Default, SstatePage::ShowState));
+}
+
+TEST(Controller, TheDeletionWaitEndsWithAnyAnswerOrAfterSixSeconds) {
+    Rig r;
+    r.Connect();
+    auto list = [&] {
+        r.C.ReadIndex();
+        for (int k = 1; k <= 3; ++k) {
+            r.Receive(Payload(8)
+                          .B(0, 3)
+                          .B(1, static_cast<std::uint8_t>(k))
+                          .Date(2, 16, 3, 24, 15, 34, k)
+                          .Frame(RspIndex));
+        }
+    };
+    list();
+    auto deletes = [&] { return !r.C.DeleteRecord().Frames.empty(); };
+    ASSERT_TRUE(deletes());
+    EXPECT_FALSE(deletes());
+    r.After(5900ms);
+    EXPECT_FALSE(deletes());
+    r.After(100ms);
+    EXPECT_TRUE(deletes()); // no answer in 6 s
+    r.Receive(Payload(17).B(16, 0xB3).Frame(RspError));
+    r.C.SelectRecord(0);
+    EXPECT_TRUE(deletes());
+    r.Receive(Empty(RspHistoryCleared));
+    list();
+    EXPECT_TRUE(deletes());
+    list(); // a new listing
+    EXPECT_TRUE(deletes());
 }
 
 TEST(Controller, ReplayingSentFrames) {

@@ -200,7 +200,7 @@ TEST(LineFaults, ABurstLargerThanTheReceiveBufferWaitsBehindAModalBoxAndArrivesW
     EXPECT_EQ(Text(f.W("Lbl_Num")), HistoryCountText(100));
 }
 
-TEST(LineFaults, AVanishedLineEndsTheTestAndIsReopenedWhenItsDeviceIsBack) {
+TEST(LineFaults, AVanishedLineUnderTestKeepsStopUsableUntilTheDeviceIsBack) {
     // The configured port is a link, as udev makes for an adapter, so that the device can
     // "come back" under the same name on a new pseudo-terminal.
     Fixture f({"--hangup-at", "3"}, false);
@@ -213,10 +213,25 @@ TEST(LineFaults, AVanishedLineEndsTheTestAndIsReopenedWhenItsDeviceIsBack) {
     ASSERT_TRUE(WaitUntil([&] { return f.Sim->HungUp(); }));
     ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "Info"); }));
     EXPECT_EQ(Text(f.W("Lbl_Info")), texts::kPortError);
-    ExpectIdleAndUnlocked(f);
     EXPECT_FALSE(f.Window->State().PortOpen);
     EXPECT_FALSE(f.Window->Connection()->IsOpen());
     EXPECT_TRUE(f.Dialogs.Messages.empty());
+
+    // The instrument may still hold high voltage: the test state stays.
+    auto expectTestState = [&] {
+        EXPECT_TRUE(f.Window->State().TestRunning);
+        EXPECT_TRUE(f.W("BBtn_StopTest")->isEnabled());
+        EXPECT_FALSE(f.W("BBtn_StartTest")->isEnabled());
+        EXPECT_TRUE(PanelLocked(f));
+        EXPECT_TRUE(f.Menu("N2")->isEnabled()); // another port may be chosen
+    };
+    expectTestState();
+    EXPECT_FALSE(f.Window->close());
+    EXPECT_EQ(f.Dialogs.LastText(), Q(texts::kStopTestFirst));
+    // "停止测试" cannot reach the instrument: the operator is told, nothing changes.
+    f.Click("BBtn_StopTest");
+    EXPECT_EQ(f.Dialogs.LastText(), Q(texts::kStopNotSent));
+    expectTestState();
 
     // The dead handle is not polled: the reader goes on passing without reading.
     const TCommThread& reader = f.Window->Connection()->Thread();
@@ -237,18 +252,69 @@ TEST(LineFaults, AVanishedLineEndsTheTestAndIsReopenedWhenItsDeviceIsBack) {
     f.Tick(1);
     EXPECT_FALSE(f.Window->State().PortOpen);
     EXPECT_TRUE(f.OnPages("Default", "Info"));
+    expectTestState();
 
-    // Back: the next tick reopens the port by itself, and connecting works again.
+    // Back: the next tick reopens the port by itself and says so; "停止测试" works as usual.
+    const auto boxes = f.Dialogs.Messages.size();
     f.Sim = std::make_unique<SimInstrument>(std::vector<std::string>{"--speed", "100"});
     ASSERT_TRUE(f.Sim->Started());
     Repoint(port, f.Sim->DevicePath());
     f.Tick(1);
     EXPECT_TRUE(f.Window->State().PortOpen);
     EXPECT_TRUE(f.Window->Connection()->IsOpen());
-    EXPECT_TRUE(f.Dialogs.Messages.empty());
+    EXPECT_EQ(f.Dialogs.Messages.size(), boxes);
+    EXPECT_TRUE(f.OnPages("Default", "Info"));
+    EXPECT_EQ(Text(f.W("Lbl_Info")), texts::kPortRestored);
+    EXPECT_FALSE(f.Menu("N2")->isEnabled());
+    f.Click("BBtn_StopTest");
+    ASSERT_TRUE(WaitUntil([&] { return f.Sim->FramesSent(RspStopped) > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return f.W("BBtn_StartTest")->isEnabled(); }));
+    ExpectIdleAndUnlocked(f);
     f.Connect();
     f.Click("BBtn_StartTest");
     ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "ShowState"); }));
+}
+
+TEST(LineFaults, AnotherPortChosenAfterTheLineWentEndsTheTest) {
+    PseudoTerminal other; // opened first: the hung-up line's name is free again afterwards
+    Fixture f({"--hangup-at", "3"}, false);
+    WriteAll(f.Home.File("Config.ini"), "[Config]\r\nComName=" + f.Sim->DevicePath() + "\r\n");
+    WindowSetup setup; // the port comes from the settings, as in the field
+    setup.AppPath = f.Home.Home();
+    setup.TimeSource = &f.Clock;
+    setup.DialogSource = &f.Dialogs;
+    f.Window = std::make_unique<TfrmDielmon>(setup);
+    f.Window->show();
+    f.Connect();
+    f.Click("BBtn_StartTest");
+    ASSERT_TRUE(WaitUntil([&] { return f.Sim->HungUp(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !f.Window->State().PortOpen; }));
+    EXPECT_TRUE(f.Window->State().TestRunning);
+    f.WithSettingsDialog([&](TfrmSetComm& d) {
+        d.CombComm->setEditText(Q(other.Path()));
+        d.BitBtn1->click();
+    });
+    EXPECT_TRUE(f.Window->State().PortOpen);
+    EXPECT_EQ(f.Window->PortPath(), other.Path());
+    ExpectIdleAndUnlocked(f);
+}
+
+TEST(LineFaults, APortMissingAtStartIsOpenedWhenItsDeviceAppears) {
+    Fixture f({}, false);
+    const std::string port = f.Home.File("ttyLater");
+    f.Open(port);
+    ASSERT_EQ(f.Dialogs.Messages.size(), 1u);
+    EXPECT_EQ(f.Dialogs.LastText(), Q(port) + Q(texts::kOpenPortFailed));
+    f.Tick(1);
+    EXPECT_FALSE(f.Window->State().PortOpen);
+    Repoint(port, f.Sim->DevicePath());
+    f.Tick(1);
+    EXPECT_TRUE(f.Window->State().PortOpen);
+    EXPECT_EQ(f.Dialogs.Messages.size(), 1u); // no box per attempt
+    EXPECT_EQ(Text(f.W("Lbl_Info")), texts::kPortRestored);
+    f.Tick(3);
+    EXPECT_TRUE(f.OnPages("Default", "DefPage"));
+    f.Connect();
 }
 
 TEST(LineFaults, ALineLostBeforeConnectingLeavesThePanelEmptyAndDisabled) {

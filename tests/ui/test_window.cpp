@@ -484,16 +484,21 @@ TEST(Window, CloseProtocolInEachState) {
         f.Tick(5);
         EXPECT_TRUE(f.Window->isVisible());
     }
-    { // A test that ends by itself while a close is pending: closes 3 s after the request.
+    { // A close refused during a test is not carried out later: the result stays on screen.
         Fixture f;
         f.Connect();
         f.Click("BBtn_StartTest");
         EXPECT_FALSE(f.Window->close());
+        EXPECT_FALSE(f.Window->State().CloseRequested);
         ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "ShowState"); }));
         f.Tick(2);
+        f.Tick(5);
         EXPECT_TRUE(f.Window->isVisible());
-        f.Tick(1);
-        EXPECT_FALSE(f.Window->isVisible());
+        EXPECT_TRUE(f.OnPages("Default", "ShowState"));
+        // Asked again once the test is over, the specified protocol runs.
+        EXPECT_FALSE(f.Window->close());
+        EXPECT_EQ(f.SentFrames().back()[1], CmdDisconnect);
+        ASSERT_TRUE(WaitUntil([&] { return !f.Window->isVisible(); }));
     }
     { // Connected, then the instrument falls silent: closes 3 s after the request.
         Fixture f;

@@ -164,10 +164,12 @@ public:
     // filled. The window opens the port next and reports with PortOpened.
     Effects FormShow();
     // The port was (re)opened, or could not be; `path` names it in the operator's message.
+    // Opening another port than before ends a test whose line had gone.
     Effects PortOpened(bool ok, const std::string& path);
-    // The reader found the line gone.
+    // The reader found the line gone. A test keeps its state: the instrument may still hold
+    // high voltage, so "停止测试" stays usable and closing stays refused.
     Effects LineLost();
-    // The automatic reopen after a lost line has run.
+    // The automatic reopen of a port that is down (lost, or not opened) has run.
     Effects PortReopened(bool ok);
 
     // One complete received frame.
@@ -244,14 +246,22 @@ private:
     void OnHistoryCleared(Effects& e);
     void OnError(Effects& e, const std::uint8_t* frame, int length);
 
+    bool TestInProgress() const;
+    void EndTest();
+
     const Clock& Clock_;
     TestControlState S_;
     WindowView View_;
     ExcitationTexts Excitation_;
-    bool LineLost_ = false;
+    // The port should be open and is not: lost, or it could not be opened. Every tick asks for
+    // it again.
+    bool PortDown_ = false;
+    std::string PortPath_;
     // A deletion sent and not yet acknowledged. Records move up a number when one is deleted,
-    // so a second "删除" on the same row before the answer would delete another record.
+    // so a second "删除" on the same row before the answer would delete another record. The
+    // wait ends with any answer that ends it, or after 6 s.
     bool DeletePending_ = false;
+    SteadyPoint DeleteTime_{};
     std::optional<TestParameters> TestStart_; // the start frame of the test on the line
     int RequestedRecord_ = 0;                 // the record "打开" asked for
 };
