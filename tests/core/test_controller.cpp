@@ -18,21 +18,7 @@ using dielmon::test::Payload;
 namespace {
 
 Bytes Parameters(int type, int mode, int freq, int volt, int doubleSteps = 0) {
-    return Payload(22)
-        .B(0, static_cast<std::uint8_t>(type))
-        .B(2, static_cast<std::uint8_t>(mode))
-        .B(3, 1)
-        .B(4, static_cast<std::uint8_t>(freq))
-        .B(5, static_cast<std::uint8_t>(volt >> 8))
-        .B(6, static_cast<std::uint8_t>(volt & 0xFF))
-        .F(7, 50)
-        .B(15, 0x07)
-        .B(16, 0xD0)
-        .B(17, 1)
-        .B(18, 1)
-        .B(19, 1)
-        .B(21, static_cast<std::uint8_t>(doubleSteps))
-        .Frame(RspParameters);
+    return dielmon::test::ParametersFrame(type, mode, 1, freq, volt, 50, 0, 2000, 0, doubleSteps);
 }
 
 Bytes Short(std::uint8_t code, std::uint8_t record = 0) {

@@ -128,6 +128,18 @@ struct Fixture {
         QApplication::processEvents();
     }
 
+    // The window with the port of its settings file, as in the field, set to `port`.
+    void OpenFromSettings(const std::string& port) {
+        WriteAll(Home.File("Config.ini"), "[Config]\r\nComName=" + port + "\r\n");
+        WindowSetup setup;
+        setup.AppPath = Home.Home();
+        setup.TimeSource = &Clock;
+        setup.DialogSource = &Dialogs;
+        Window = std::make_unique<TfrmDielmon>(setup);
+        Window->show();
+        QApplication::processEvents();
+    }
+
     template <typename T = QWidget>
     T* W(const char* name) const {
         T* w = Window->findChild<T*>(QString::fromLatin1(name));

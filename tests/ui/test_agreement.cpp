@@ -13,21 +13,6 @@ using namespace dielmon::test;
 
 namespace {
 
-Bytes Parameters(int type, int mode, int freq, int volt) {
-    return Payload(22)
-        .B(0, static_cast<std::uint8_t>(type))
-        .B(2, static_cast<std::uint8_t>(mode))
-        .B(3, 1)
-        .B(4, static_cast<std::uint8_t>(freq))
-        .B(5, static_cast<std::uint8_t>(volt >> 8))
-        .B(6, static_cast<std::uint8_t>(volt & 0xFF))
-        .F(7, 50)
-        .B(17, 1)
-        .B(18, 1)
-        .B(19, 1)
-        .Frame(RspParameters);
-}
-
 // What the replay shows last of each control, page and gauge.
 struct Replayed {
     std::map<std::string, std::string> Texts;
@@ -76,7 +61,7 @@ TEST(Agreement, WindowAndTraceToolShowTheSameSession) {
     ASSERT_EQ(line.Read(kShortCommandLength)[1], CmdConnect);
     // 反接线 with internal high voltage and no frequency: the start frame carries frequency
     // code 0 with a voltage.
-    receive(Parameters(4, 2, 0, 10000));
+    receive(ParametersFrame(4, 2, 1, 0, 10000));
     f.Click("BBtn_StartTest");
     const auto sent = line.Read(kStartTestLength);
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(kStartTestLength));

@@ -278,13 +278,7 @@ TEST(LineFaults, AVanishedLineUnderTestKeepsStopUsableUntilTheDeviceIsBack) {
 TEST(LineFaults, AnotherPortChosenAfterTheLineWentEndsTheTest) {
     PseudoTerminal other; // opened first: the hung-up line's name is free again afterwards
     Fixture f({"--hangup-at", "3"}, false);
-    WriteAll(f.Home.File("Config.ini"), "[Config]\r\nComName=" + f.Sim->DevicePath() + "\r\n");
-    WindowSetup setup; // the port comes from the settings, as in the field
-    setup.AppPath = f.Home.Home();
-    setup.TimeSource = &f.Clock;
-    setup.DialogSource = &f.Dialogs;
-    f.Window = std::make_unique<TfrmDielmon>(setup);
-    f.Window->show();
+    f.OpenFromSettings(f.Sim->DevicePath());
     f.Connect();
     f.Click("BBtn_StartTest");
     ASSERT_TRUE(WaitUntil([&] { return f.Sim->HungUp(); }));

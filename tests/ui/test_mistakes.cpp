@@ -154,13 +154,7 @@ TEST(OperatorMistakes, NonsenseInTheSettingsDialogIsRefusedOrReportedWhenThePort
     };
     Fixture f({}, false);
     const QString simPort = QString::fromStdString(f.Sim->DevicePath());
-    WriteAll(f.Home.File("Config.ini"), "[Config]\r\nComName=" + f.Sim->DevicePath() + "\r\n");
-    WindowSetup setup; // the port comes from the settings, as in the field
-    setup.AppPath = f.Home.Home();
-    setup.TimeSource = &f.Clock;
-    setup.DialogSource = &f.Dialogs;
-    f.Window = std::make_unique<TfrmDielmon>(setup);
-    f.Window->show();
+    f.OpenFromSettings(f.Sim->DevicePath());
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.field) + " '" + c.typed.left(8).toStdString() + "'");
         const Settings before = f.Window->CurrentSettings();

@@ -23,6 +23,27 @@ Payload& Payload::Date(int offset, int year, int month, int day, int hour, int m
     return *this;
 }
 
+Bytes ParametersFrame(int type, int mode, int standard, int freq, int volt, float c, float js,
+                      int cvt, int supply, int doubleSteps) {
+    return Payload(22)
+        .B(0, static_cast<std::uint8_t>(type))
+        .B(2, static_cast<std::uint8_t>(mode))
+        .B(3, static_cast<std::uint8_t>(standard))
+        .B(4, static_cast<std::uint8_t>(freq))
+        .B(5, static_cast<std::uint8_t>(volt >> 8))
+        .B(6, static_cast<std::uint8_t>(volt & 0xFF))
+        .F(7, c)
+        .F(11, js)
+        .B(15, static_cast<std::uint8_t>(cvt >> 8))
+        .B(16, static_cast<std::uint8_t>(cvt & 0xFF))
+        .B(17, 3)
+        .B(18, 4)
+        .B(19, 5)
+        .B(20, static_cast<std::uint8_t>(supply))
+        .B(21, static_cast<std::uint8_t>(doubleSteps))
+        .Frame(0x1A);
+}
+
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const Bytes& p : parts) {

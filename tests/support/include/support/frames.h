@@ -29,6 +29,11 @@ private:
     Bytes Bytes_;
 };
 
+// An RspParameters frame: instrument type, wiring mode, standard, frequency code, test voltage
+// (0: external), external standard, CVT limit, limit codes 3/4/5, supply and doubled steps.
+Bytes ParametersFrame(int type, int mode, int standard, int freq, int volt, float c = 50,
+                      float js = 0, int cvt = 2000, int supply = 0, int doubleSteps = 0);
+
 inline int Len(const Bytes& f) {
     return static_cast<int>(f.size());
 }
