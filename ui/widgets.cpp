@@ -103,6 +103,7 @@ void TextLabel::BuildGrid() {
         GridChar c;
         c.Column = line.Bytes;
         c.Bytes = n;
+        c.AfterLatin = k > 0 && bytes[k - 1] > 0x20 && bytes[k - 1] < 0x7F && !line.Chars.empty();
         // Blanks and control bytes take their place and draw nothing.
         if (bytes[k] > 0x20 && bytes[k] != 0x7F) {
             c.Text = Q(Gbk_.substr(k, static_cast<std::size_t>(n)));
@@ -192,8 +193,10 @@ void TextLabel::paintEvent(QPaintEvent* event) {
             const double x = left + c.Column * half;
             const double advance = metrics.horizontalAdvance(c.Text);
             if (advance <= span + 0.01) {
-                // A narrower glyph (a face's own °, Φ or Ω) sits in the middle of its cells.
-                painter.drawText(QPointF(x + (span - advance) / 2, baseline), c.Text);
+                // A narrower glyph (a face's own °, Φ or Ω) sits in the middle of its cells,
+                // or at their start when it is the unit of the number before it (89.753°).
+                const double inset = c.AfterLatin ? 0 : (span - advance) / 2;
+                painter.drawText(QPointF(x + inset, baseline), c.Text);
             } else {
                 // A wider one is narrowed to its cells rather than pushing the line along.
                 painter.save();

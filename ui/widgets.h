@@ -57,6 +57,7 @@ private:
         QString Text;
         int Column = 0;
         int Bytes = 0;
+        bool AfterLatin = false; // right after a letter or digit, as a unit after its number
     };
     struct GridLine {
         std::vector<GridChar> Chars;

@@ -257,6 +257,18 @@ TEST(Screen, ResultColumnsLineUpOnTheHalfCellGrid) {
         for (std::size_t k = 1; k < u.size(); ++k) {
             EXPECT_NEAR(u[k] - u[k - 1], half, 0.01);
         }
+        // The face's ° is narrower than its two bytes: it stays with the number before it.
+        const auto degree = std::find_if(placed.begin(), placed.end(), [](const Placed& p) {
+            return p.Text == QStringLiteral("°");
+        });
+        ASSERT_NE(degree, placed.end());
+        double digit = -1;
+        for (const Placed& p : placed) {
+            if (p.Line == degree->Line && p.X < degree->X) {
+                digit = std::max(digit, p.X);
+            }
+        }
+        EXPECT_NEAR(degree->X, digit + half, 0.01);
         // The date line's colon is four half cells further left ("  Date：" is 8 bytes, the
         // value labels 12): the grid counts bytes, not the face's widths.
         ASSERT_NE(Text(details).find("  Date："), std::string::npos);
