@@ -105,7 +105,10 @@ void TextLabel::BuildGrid() {
         c.Bytes = n;
         c.AfterLatin = k > 0 && bytes[k - 1] > 0x20 && bytes[k - 1] < 0x7F && !line.Chars.empty();
         // Blanks and control bytes take their place and draw nothing.
-        if (bytes[k] > 0x20 && bytes[k] != 0x7F) {
+        if (bytes[k] > 0x20 && bytes[k] < 0x7F) {
+            // Live values come many times a second and are mostly ASCII: no conversion.
+            c.Text = QChar(bytes[k]);
+        } else if (bytes[k] > 0x7F) {
             c.Text = Q(Gbk_.substr(k, static_cast<std::size_t>(n)));
             if (c.Text == QStringLiteral("\u3000")) {
                 c.Text.clear();
