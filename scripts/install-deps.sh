@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6
     fonts-arphic-uming
+    qt6-translations-l10n
     poppler-utils
     xvfb xauth
     "$@"

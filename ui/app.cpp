@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "options.h"
 #include "sim/simulator.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,6 +63,7 @@ int RunProgram(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    InstallQtTranslations(app);
     // Numbers are written with "." whatever the desktop's language.
     std::setlocale(LC_NUMERIC, "C");
     InstallFontSubstitutes();

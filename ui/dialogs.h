@@ -2,6 +2,8 @@
 // tests can answer them without a modal loop holding a test up.
 #pragma once
 
+#include <QPoint>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -36,5 +38,11 @@ public:
     QString OpenFileName(QWidget* parent, const QString& title, const QString& filter) override;
     bool OpenDocument(const QString& path) override;
 };
+
+// Where a dialog whose frame is `frameSize` stands centred on `window`'s frame, kept on the
+// window's screen: the position to move() it to.
+QPoint CentredOn(const QWidget* window, QSize frameSize);
+// Centres the dialog on its parent's window each time it is shown.
+void CentreWhenShown(QWidget* dialog);
 
 } // namespace dielmon

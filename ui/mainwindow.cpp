@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +23,8 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -30,16 +33,38 @@
 
 namespace dielmon {
 
+namespace {
+
+const QStringList& SongStandIns() {
+    static const QStringList faces{QStringLiteral("SimSun"),
+                                   QStringLiteral("NSimSun"),
+                                   QStringLiteral("AR PL UMing CN"),
+                                   QStringLiteral("AR PL UMing TW"),
+                                   QStringLiteral("Noto Serif CJK SC"),
+                                   QStringLiteral("Noto Sans CJK SC"),
+                                   QStringLiteral("WenQuanYi Zen Hei")};
+    return faces;
+}
+
+} // namespace
+
 void InstallFontSubstitutes() {
-    QFont::insertSubstitutions(
-        QStringLiteral("宋体"),
-        {QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("AR PL UMing CN"),
-         QStringLiteral("AR PL UMing TW"), QStringLiteral("Noto Serif CJK SC"),
-         QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei")});
+    QFont::insertSubstitutions(QStringLiteral("宋体"), SongStandIns());
+}
+
+QString SongFamily() {
+    // Named outright rather than left to the substitutes, the face draws a label's letters and
+    // digits as well as its Chinese: a guessed family leaves each script to the fallback rules.
+    for (const QString& face : QStringList{QStringLiteral("宋体")} + SongStandIns()) {
+        if (QFontDatabase::hasFamily(face)) {
+            return face;
+        }
+    }
+    return QStringLiteral("宋体");
 }
 
 QFont SongFont(int pixelSize, bool bold) {
-    QFont f(QStringLiteral("宋体"));
+    QFont f(SongFamily());
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     return f;
@@ -111,6 +136,8 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     setWindowTitle(Q(texts::kCaption));
     setFont(SongFont(13));
     resize(1280, 720);
+    // Below this the pages scroll; the panel and the operation buttons always fit across.
+    setMinimumSize(960, 540);
 
     BuildMenu();
     auto* central = new QWidget(this);
@@ -249,7 +276,13 @@ QWidget* TfrmDielmon::BuildParameterPanel() {
             Apply(Controller_.PanelEdited(field, G(text)));
         });
     }
-    return column;
+    GuardComboWheel(column);
+    // On a short screen the column scrolls; its 337 pixels stay clear of the scroll bar.
+    auto* scroll = ScrollPage(column);
+    scroll->setObjectName(QStringLiteral("Pnl_LeftScroll"));
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFixedWidth(337 + scroll->verticalScrollBar()->sizeHint().width());
+    return scroll;
 }
 
 QWidget* TfrmDielmon::BuildOperations() {
@@ -289,6 +322,7 @@ QWidget* ResultBlock(const QString& name, const QString& titleName, TextLabel*& 
     title = MakeLabel(titleName, 27, Qt::AlignCenter, block);
     title->setFixedHeight(35);
     main = MakeLabel(mainName, 27, Qt::AlignHCenter | Qt::AlignBottom, block, true);
+    main->SetHalfCellGrid(true);
     v->addWidget(title);
     v->addWidget(main, 1);
     return block;
@@ -323,26 +357,27 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     auto* defLayout = new QVBoxLayout(def);
     Lbl_Default1 = MakeLabel(QStringLiteral("Lbl_Default1"), 37, Qt::AlignCenter, def);
     defLayout->addWidget(Lbl_Default1);
-    Nbk_Sstate->AddPage(QStringLiteral("DefPage"), def);
+    Nbk_Sstate->AddPage(QStringLiteral("DefPage"), ScrollPage(def));
 
     auto* error = new QWidget;
     auto* errorLayout = new QVBoxLayout(error);
     Lbl_Error = MakeLabel(QStringLiteral("Lbl_Error"), 29, Qt::AlignCenter, error);
     Lbl_Error->setWordWrap(true);
     errorLayout->addWidget(Lbl_Error);
-    Nbk_Sstate->AddPage(QStringLiteral("Error"), error);
+    Nbk_Sstate->AddPage(QStringLiteral("Error"), ScrollPage(error));
 
     auto* info = new QWidget;
     auto* infoLayout = new QVBoxLayout(info);
     Lbl_Info = MakeLabel(QStringLiteral("Lbl_Info"), 29, Qt::AlignCenter, info);
     Lbl_Info->setWordWrap(true);
     infoLayout->addWidget(Lbl_Info);
-    Nbk_Sstate->AddPage(QStringLiteral("Info"), info);
+    Nbk_Sstate->AddPage(QStringLiteral("Info"), ScrollPage(info));
 
     auto* upVolt = new QWidget;
     auto* upLayout = new QVBoxLayout(upVolt);
     Lbl_Guding = MakeLabel(QStringLiteral("Lbl_Guding"), 27, Qt::AlignCenter, upVolt);
     Lbl_UpInfo = MakeLabel(QStringLiteral("Lbl_UpInfo"), 35, Qt::AlignCenter, upVolt);
+    Lbl_UpInfo->SetHalfCellGrid(true);
     auto* gaugeStrip = new QWidget(upVolt);
     gaugeStrip->setObjectName(QStringLiteral("Pnl_Gauge"));
     gaugeStrip->setFixedHeight(40);
@@ -351,10 +386,11 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     ProgBar_Step->setFixedSize(480, 24);
     ProgBar_Step->setRange(0, 10);
     ProgBar_Step->setValue(0);
+    ProgBar_Step->setTextVisible(false);
     upLayout->addWidget(Lbl_Guding);
     upLayout->addWidget(Lbl_UpInfo, 1);
     upLayout->addWidget(gaugeStrip);
-    Nbk_Sstate->AddPage(QStringLiteral("UpVolt"), upVolt);
+    Nbk_Sstate->AddPage(QStringLiteral("UpVolt"), ScrollPage(upVolt));
 
     auto* show = new QWidget;
     auto* showLayout = new QVBoxLayout(show);
@@ -362,6 +398,7 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     Panel13 = ResultBlock(QStringLiteral("Panel13"), QStringLiteral("Lbl_ShowState"), Lbl_ShowState,
                           QStringLiteral("LblCxRx"), LblCxRx, show);
     Label19 = MakeLabel(QStringLiteral("Label19"), 27, Qt::AlignHCenter | Qt::AlignTop, show);
+    Label19->SetHalfCellGrid(true);
     BitBtn4 = MakeButton(QStringLiteral("BitBtn4"), QStringLiteral("仪器保存"), nullptr);
     BitBtn5 = MakeButton(QStringLiteral("BitBtn5"), QStringLiteral("仪器打印"), nullptr);
     BitBtn6 = MakeButton(QStringLiteral("BitBtn6"), QStringLiteral("返回"), nullptr);
@@ -374,12 +411,19 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     connect(BitBtn4, &QPushButton::clicked, this, &TfrmDielmon::BitBtn4Click);
     connect(BitBtn5, &QPushButton::clicked, this, &TfrmDielmon::BitBtn5Click);
     connect(BitBtn6, &QPushButton::clicked, this, &TfrmDielmon::BitBtn6Click);
-    Nbk_Sstate->AddPage(QStringLiteral("ShowState"), show);
+    Nbk_Sstate->AddPage(QStringLiteral("ShowState"), ScrollPage(show));
 
-    LblTime = MakeLabel(QStringLiteral("LblTime"), 20, Qt::AlignCenter, group);
-    LblTime->setFixedHeight(32);
+    // The clock's strip spans the group inside its margins, so that ArrangeLayout's left edge
+    // and the layout's agree and the clock never shifts between pages and frames.
+    auto* clockStrip = new QWidget(group);
+    clockStrip->setObjectName(QStringLiteral("Pnl_Time"));
+    clockStrip->setFixedHeight(32);
+    auto* clockLayout = new QHBoxLayout(clockStrip);
+    clockLayout->setContentsMargins(0, 0, 0, 0);
+    LblTime = MakeLabel(QStringLiteral("LblTime"), 20, Qt::AlignCenter, clockStrip);
+    clockLayout->addWidget(LblTime);
     v->addWidget(Nbk_Sstate, 1);
-    v->addWidget(LblTime);
+    v->addWidget(clockStrip);
     return group;
 }
 
@@ -416,6 +460,7 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     LView_History->setShowGrid(true);
     LView_History->setSortingEnabled(false);
     LView_History->setFont(SongFont(24));
+    LView_History->horizontalHeader()->setFont(LView_History->font());
     LView_History->verticalHeader()->setDefaultSectionSize(30);
     connect(LView_History, &QTableWidget::cellDoubleClicked, this, [this] { BitBtn7Click(); });
     connect(LView_History, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -433,7 +478,7 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     connect(BitBtn7, &QPushButton::clicked, this, &TfrmDielmon::BitBtn7Click);
     connect(BitBtn8, &QPushButton::clicked, this, &TfrmDielmon::BitBtn8Click);
     connect(BitBtn9, &QPushButton::clicked, this, &TfrmDielmon::BitBtn9Click);
-    Nbk_ShowHis->AddPage(QStringLiteral("ShowAll"), all);
+    Nbk_ShowHis->AddPage(QStringLiteral("ShowAll"), ScrollPage(all));
 
     auto* one = new QWidget;
     auto* oneLayout = new QVBoxLayout(one);
@@ -441,6 +486,7 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     Panel27 = ResultBlock(QStringLiteral("Panel27"), QStringLiteral("Label22"), Label22,
                           QStringLiteral("Label23"), Label23, one);
     Label24 = MakeLabel(QStringLiteral("Label24"), 27, Qt::AlignHCenter | Qt::AlignTop, one);
+    Label24->SetHalfCellGrid(true);
     BitBtn10 = MakeButton(QStringLiteral("BitBtn10"), QStringLiteral("仪器打印"), nullptr);
     BitBtn11 = MakeButton(QStringLiteral("BitBtn11"), QStringLiteral("删除"), nullptr);
     BitBtn12 = MakeButton(QStringLiteral("BitBtn12"), QStringLiteral("返回"), nullptr);
@@ -453,13 +499,13 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
     connect(BitBtn10, &QPushButton::clicked, this, &TfrmDielmon::BitBtn10Click);
     connect(BitBtn11, &QPushButton::clicked, this, &TfrmDielmon::BitBtn8Click);
     connect(BitBtn12, &QPushButton::clicked, this, &TfrmDielmon::BitBtn12Click);
-    Nbk_ShowHis->AddPage(QStringLiteral("ShowOne"), one);
+    Nbk_ShowHis->AddPage(QStringLiteral("ShowOne"), ScrollPage(one));
 
     auto* wait = new QWidget;
     auto* waitLayout = new QVBoxLayout(wait);
     LblHis_ShowInfo = MakeLabel(QStringLiteral("LblHis_ShowInfo"), 29, Qt::AlignCenter, wait);
     waitLayout->addWidget(LblHis_ShowInfo);
-    Nbk_ShowHis->AddPage(QStringLiteral("ShowInfo"), wait);
+    Nbk_ShowHis->AddPage(QStringLiteral("ShowInfo"), ScrollPage(wait));
 
     v->addWidget(Nbk_ShowHis);
     return group;
@@ -468,22 +514,29 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
 QWidget* TfrmDielmon::BuildUploadedPage() {
     auto* group = new QGroupBox(QStringLiteral("上位机历史数据显示"));
     group->setObjectName(QStringLiteral("GroupBox7"));
-    auto* v = new QVBoxLayout(group);
+    auto* outer = new QVBoxLayout(group);
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
-    Label20 = MakeLabel(QStringLiteral("Label20"), 27, Qt::AlignCenter, group);
+    Label20 = MakeLabel(QStringLiteral("Label20"), 27, Qt::AlignCenter, page);
     Label20->setFixedHeight(35);
     Label25 =
-        MakeLabel(QStringLiteral("Label25"), 27, Qt::AlignHCenter | Qt::AlignBottom, group, true);
-    Label25->setFixedHeight(158);
-    Label27 = MakeLabel(QStringLiteral("Label27"), 27, Qt::AlignHCenter | Qt::AlignTop, group);
+        MakeLabel(QStringLiteral("Label25"), 27, Qt::AlignHCenter | Qt::AlignBottom, page, true);
+    // A file's main result may hold more lines than a live one: the strip grows to show them.
+    Label25->setMinimumHeight(158);
+    Label25->SetHalfCellGrid(true);
+    Label27 = MakeLabel(QStringLiteral("Label27"), 27, Qt::AlignHCenter | Qt::AlignTop, page);
+    Label27->SetHalfCellGrid(true);
     BitBtn15 = MakeButton(QStringLiteral("BitBtn15"), QStringLiteral("返回"), nullptr);
     auto* buttons =
-        KeepButtonRow(QStringLiteral("Pnl_UpHisButtons"), new ButtonRow(BitBtn15, group));
+        KeepButtonRow(QStringLiteral("Pnl_UpHisButtons"), new ButtonRow(BitBtn15, page));
     connect(BitBtn15, &QPushButton::clicked, this, &TfrmDielmon::BitBtn15Click);
     v->addWidget(Label20);
     v->addWidget(Label25);
     v->addWidget(Label27, 1);
     v->addWidget(buttons);
+    outer->addWidget(ScrollPage(page));
     return group;
 }
 

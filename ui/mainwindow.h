@@ -197,5 +197,7 @@ private:
 // The font of the window: 宋体, with the Song faces of a Linux desktop standing in for it.
 QFont SongFont(int pixelSize, bool bold = false);
 void InstallFontSubstitutes();
+// 宋体 when it is installed, else the first of its stand-ins that is.
+QString SongFamily();
 
 } // namespace dielmon

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "qtgbk.h"
 #include "serial/portlist.h"
+#include "widgets.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -83,6 +84,8 @@ TfrmSetComm::TfrmSetComm(Settings& settings, std::string configFileName, Dialogs
     setTabOrder(CBx_Mark, CombBaud);
     setTabOrder(CombBaud, BitBtn1);
     setTabOrder(BitBtn1, BitBtn2);
+    GuardComboWheel(this);
+    CentreWhenShown(this);
     FormShow();
 }
 

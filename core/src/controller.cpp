@@ -62,7 +62,7 @@ TestController::TestController(const Clock& clock) : Clock_(clock) {
     S_.MessageTime = Clock_.Steady();
     View_.Texts[static_cast<int>(Label::Lbl_Default1)] = texts::kIdleText;
     View_.Texts[static_cast<int>(Label::Lbl_UpInfo)] = texts::kBoostingWait;
-    View_.Texts[static_cast<int>(Label::Lbl_Num)] = HistoryCountText(9);
+    View_.Texts[static_cast<int>(Label::Lbl_Num)] = texts::kInitialHistoryCount;
     View_.Texts[static_cast<int>(Label::LblHis_ShowInfo)] = texts::kReadingData;
 }
 

@@ -8,6 +8,7 @@ const char* const kIdleText = "抗 干 扰 精 密\r\n\r\n介 质 损 耗 测 �
 const char* const kStopTestFirst = "请先停止测试！";
 const char* const kOpenPortFailed = "打开串口失败，请配置串口!!";
 const char* const kPortError = "串口错误！";
+const char* const kInitialHistoryCount = "可用数据100条，已用9条";
 const char* const kPortRestored = "串口已恢复！";
 const char* const kStopNotSent =
     "串口错误，停止测试命令未能发出！\r\n请检查串口连接后再按“停止测试”。";

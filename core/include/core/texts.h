@@ -13,8 +13,9 @@ extern const char* const kIdleText;
 extern const char* const kStopTestFirst;
 extern const char* const kOpenPortFailed;
 extern const char* const kPortError;
-extern const char* const kPortRestored; // the port is back after it was lost
-extern const char* const kStopNotSent;  // "停止测试" pressed while the port is gone
+extern const char* const kInitialHistoryCount; // Lbl_Num before any listing
+extern const char* const kPortRestored;        // the port is back after it was lost
+extern const char* const kStopNotSent;         // "停止测试" pressed while the port is gone
 extern const char* const kPowerShuttingDown;
 extern const char* const kClearingHistory;
 extern const char* const kHistoryCleared;
