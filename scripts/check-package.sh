@@ -21,6 +21,7 @@ fail() {
 
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{print $6, $7, $8}' >"$scratch/contents"
+echo "$(grep -vc '/$' "$scratch/contents") files, $(du -k "$deb" | cut -f1) KiB"
 for path in usr/bin/dielmon usr/bin/dielmon-sim usr/bin/dielmon-trace \
     usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/$id.svg \
@@ -61,7 +62,9 @@ echo "$folders"
     fail "Config.ini is not to be in ~/.config/dielmon/"
 [ "$(echo "$folders" | awk '/^log/ {print $2}')" = "$home/.local/state/dielmon/Log/" ] ||
     fail "the log is not to be in ~/.local/state/dielmon/Log/"
-run QT_QPA_PLATFORM=offscreen "$root/usr/bin/dielmon" --simulate >"$scratch/window.out" 2>&1 &
+# env runs the program in its own process, so that $! is the program itself.
+env -u XDG_CONFIG_HOME -u XDG_STATE_HOME -u XDG_DATA_HOME HOME="$home" QT_QPA_PLATFORM=offscreen \
+    "$root/usr/bin/dielmon" --simulate >"$scratch/window.out" 2>&1 &
 window=$!
 for _ in $(seq 100); do
     [ -d "$home/.config/dielmon" ] && break

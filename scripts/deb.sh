@@ -41,5 +41,11 @@ profiles=()
 case " $DEB_BUILD_OPTIONS " in
 *" nocheck "*) profiles=(-Pnocheck) ;;
 esac
-(cd "$source" && dpkg-buildpackage --build=binary --no-pre-clean --no-sign "${profiles[@]}") >&2
+log="$out/dpkg-buildpackage.log"
+if ! (cd "$source" && dpkg-buildpackage --build=binary --no-pre-clean --no-sign \
+    "${profiles[@]}") >"$log" 2>&1; then
+    tail -n 60 "$log" >&2
+    echo "dpkg-buildpackage failed; the whole output is in $log" >&2
+    exit 1
+fi
 echo "$out/dielmon_${version}_amd64.deb"
