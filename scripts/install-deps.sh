@@ -13,7 +13,7 @@ packages=(
     # The Debian package: building it, its icons, and the checks of scripts/check-package.sh.
     dpkg-dev debhelper fakeroot librsvg2-bin
     lintian desktop-file-utils appstream devscripts file
-    qt6-qpa-plugins qt6-translations-l10n
+    qt6-translations-l10n
     "$@"
 )
 
