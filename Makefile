@@ -1,5 +1,5 @@
 # Entry points for the long runs. The everyday commands are scripts/run.sh and scripts/test.sh.
-.PHONY: all test run fuzz fuzz-seeds check-asan check-tsan bench soak
+.PHONY: all test run deb fuzz fuzz-seeds check-asan check-tsan bench soak
 
 FUZZ_SECONDS ?= 60
 BUILD_DIR ?= build
@@ -13,6 +13,10 @@ test:
 
 run:
 	scripts/run.sh
+
+# The Debian package, build-deb/dielmon_<version>_amd64.deb, with its debug symbols beside it.
+deb:
+	scripts/deb.sh
 
 # Every libFuzzer target FUZZ_SECONDS seconds, built with clang in build-fuzz/.
 fuzz:

@@ -11,6 +11,10 @@ packages=(
     qt6-translations-l10n
     poppler-utils
     xvfb xauth
+    # The Debian package: building it, its icons, and the checks of scripts/check-package.sh.
+    dpkg-dev debhelper fakeroot librsvg2-bin
+    lintian desktop-file-utils appstream devscripts file
+    qt6-translations-l10n
     "$@"
 )
 

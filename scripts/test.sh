@@ -6,3 +6,4 @@ scripts/install-deps.sh
 scripts/build.sh
 cd "${BUILD_DIR:-build}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
+"$(dirname "$(readlink -f "$0")")/check-package.sh" # the Debian package, built and checked

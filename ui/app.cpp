@@ -1,12 +1,16 @@
 #include "app.h"
 
+#include "core/homefolders.h"
 #include "mainwindow.h"
 #include "options.h"
 #include "sim/simulator.h"
 #include "translations.h"
+#include "usage/dielmon.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 #include <clocale>
 #include <cstdlib>
 #include <iostream>
@@ -38,6 +42,28 @@ int RunProgram(int argc, char** argv) {
         std::cout << kProgramUsage;
         return 0;
     }
+    if (options.Version) {
+        std::cout << usage::kDielmon.VersionLine() << "\nQt " << qVersion() << "\n";
+        return 0;
+    }
+    const std::string programFolder = ExecutableFolder(argc > 0 ? argv[0] : nullptr);
+    const HomeFolders folders = ResolveHomeFolders(options.Home, programFolder);
+    if (options.Folders) {
+        std::cout << "settings  " << folders.ConfigFile << "\nlog       " << folders.LogFolder
+                  << "\ndata      " << folders.DataFolder << "\n";
+        return 0;
+    }
+    // The simulator's options are checked before the display, so that a mistyped one is
+    // reported as such even where no display is available.
+    std::optional<sim::SimOptions> simOptions;
+    if (options.Simulate) {
+        std::string error;
+        simOptions = sim::ParseSimOptions(options.SimArgs, &error);
+        if (!simOptions) {
+            std::cerr << "dielmon: " << error << "\n" << sim::SimHelpText();
+            return 2;
+        }
+    }
     if (!DisplayAvailable()) {
         std::cerr << "dielmon: no display is available (DISPLAY is not set).\n"
                      "Run it under a virtual display, for example:\n"
@@ -47,13 +73,8 @@ int RunProgram(int argc, char** argv) {
     }
 
     std::unique_ptr<sim::Simulator> simulator;
-    if (options.Simulate) {
+    if (simOptions) {
         std::string error;
-        const auto simOptions = sim::ParseSimOptions(options.SimArgs, &error);
-        if (!simOptions) {
-            std::cerr << "dielmon: " << error << "\n" << sim::SimHelpText();
-            return 2;
-        }
         simulator = std::make_unique<sim::Simulator>(*simOptions);
         if (!simulator->Start(&error)) {
             std::cerr << "dielmon: the simulated instrument did not start: " << error << "\n";
@@ -64,16 +85,21 @@ int RunProgram(int argc, char** argv) {
 
     QApplication app(argc, argv);
     InstallQtTranslations(app);
+    // The desktop entry, the AppStream metadata and the icon share this id; with it the
+    // desktop matches the window to its menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral(DIELMON_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(DIELMON_APP_ID)));
     // Numbers are written with "." whatever the desktop's language.
     std::setlocale(LC_NUMERIC, "C");
     InstallFontSubstitutes();
     QApplication::setFont(SongFont(13));
 
     WindowSetup setup;
-    setup.AppPath = options.Home.empty()
-                        ? QCoreApplication::applicationDirPath().toStdString() + "/"
-                        : options.Home;
-    QDir().mkpath(QString::fromStdString(setup.AppPath));
+    setup.Folders = folders;
+    setup.ProgramFolder = programFolder;
+    // The settings are saved into this folder, so it is there from the start; the log and
+    // the data make their folders when they first write.
+    QDir().mkpath(QFileInfo(QString::fromStdString(folders.ConfigFile)).path());
     setup.Port = options.Port;
     setup.Trace = options.Trace;
     int status = 0;

@@ -12,7 +12,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -106,8 +106,9 @@ QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
 
 TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     : QMainWindow(parent), Clock_(setup.TimeSource != nullptr ? setup.TimeSource : &DefaultClock()),
-      Dialogs_(setup.DialogSource), AppPath_(setup.AppPath), PortOverride_(setup.Port),
-      Trace_(setup.Trace), Controller_(*Clock_), Log_(setup.AppPath, *Clock_),
+      Dialogs_(setup.DialogSource), Folders_(setup.ChosenFolders()),
+      ProgramFolder_(setup.ProgramFolder), PortOverride_(setup.Port), Trace_(setup.Trace),
+      Controller_(*Clock_), Log_(DebugLog::Folder{Folders_.LogFolder}, *Clock_),
       HandOver_(
           [this](FrameHandOver::Job job) {
               // The analogue of a message sent to the window: run on its thread, in order.
@@ -129,7 +130,7 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     });
 
     // FormCreate
-    ConfigFileName_ = AppPath_ + "Config.ini";
+    ConfigFileName_ = Folders_.ConfigFile;
     Settings_ = LoadConfig(ConfigFileName_);
 
     setObjectName(QStringLiteral("frmDielmon"));
@@ -707,9 +708,14 @@ void TfrmDielmon::N2Click() {
 }
 
 void TfrmDielmon::N5Click() {
-    const QString path = Q(Settings_.HelpFileName);
-    if (!path.isEmpty() && QFileInfo::exists(path)) {
-        Dialogs_->OpenDocument(path);
+    // Without a document of its own the operator still gets the user's guide.
+    const std::string program = ProgramFolder_.empty()
+                                    ? QCoreApplication::applicationDirPath().toStdString() + "/"
+                                    : ProgramFolder_;
+    const std::string document =
+        HelpDocument(Q(Settings_.HelpFileName).toStdString(), Folders_, program);
+    if (!document.empty()) {
+        Dialogs_->OpenDocument(QString::fromStdString(document));
     }
 }
 

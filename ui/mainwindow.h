@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/config.h"
 #include "core/controller.h"
+#include "core/homefolders.h"
 #include "core/log.h"
 #include "core/panel.h"
 #include "core/results.h"
@@ -33,11 +34,15 @@ class QTimer;
 namespace dielmon {
 
 struct WindowSetup {
-    std::string AppPath;             // folder of Config.ini and Log/, ending with "/"
+    std::string AppPath;       // one folder for Config.ini, Log/ and the data; empty: Folders
+    HomeFolders Folders;       // the folders of this run when AppPath is empty
+    std::string ProgramFolder; // where the user's guide is looked for; empty: the executable's
     std::optional<std::string> Port; // overrides the port of Config.ini for this run
     bool Trace = false;              // received chunks to standard error
     const Clock* TimeSource = nullptr;
     Dialogs* DialogSource = nullptr;
+
+    HomeFolders ChosenFolders() const { return AppPath.empty() ? Folders : FoldersIn(AppPath); }
 };
 
 class TfrmDielmon : public QMainWindow {
@@ -57,6 +62,7 @@ public:
     // State read by tests and by the other parts of the window.
     const TestController& Controller() const { return Controller_; }
     const TestControlState& State() const { return Controller_.State(); }
+    const HomeFolders& Folders() const { return Folders_; }
     const Panel& PanelModel() const { return Controller_.PanelModel(); }
     const Settings& CurrentSettings() const { return Settings_; }
     std::string PortPath() const;
@@ -132,7 +138,8 @@ private:
     const Clock* Clock_;
     Dialogs* Dialogs_;
     std::unique_ptr<Dialogs> OwnDialogs_;
-    std::string AppPath_;
+    HomeFolders Folders_;
+    std::string ProgramFolder_;
     std::string ConfigFileName_;
     std::optional<std::string> PortOverride_;
     bool Trace_ = false;

@@ -1,15 +1,10 @@
 #include "options.h"
 
+#include "usage/dielmon.h"
+
 namespace dielmon {
 
-const char* const kProgramUsage =
-    "Usage: dielmon [--home DIR] [--port PATH] [--trace] [--simulate [SIMULATOR OPTIONS]]\n"
-    "  --home DIR     folder of Config.ini and Log/ (default: the executable's folder)\n"
-    "  --port PATH    serial port for this run; Config.ini is not changed\n"
-    "  --trace        write every received chunk to standard error\n"
-    "  --simulate     run the simulated instrument inside the program and use it as the\n"
-    "                 port; the options that follow go to the simulator (see dielmon-sim --help)\n"
-    "  --help         this text\n";
+const char* const kProgramUsage = usage::kDielmon.Help;
 
 std::variant<ProgramOptions, std::string>
 ParseProgramOptions(const std::vector<std::string>& args) {
@@ -39,6 +34,10 @@ ParseProgramOptions(const std::vector<std::string>& args) {
             o.Trace = true;
         } else if (a == "--help" || a == "-h") {
             o.Help = true;
+        } else if (a == "--version") {
+            o.Version = true;
+        } else if (a == "--folders") {
+            o.Folders = true;
         } else if (a == "--simulate") {
             o.Simulate = true;
         } else if (o.Simulate) {

@@ -35,7 +35,10 @@ bool MakeFolders(const std::string& path) {
 } // namespace
 
 DebugLog::DebugLog(std::string appPath, const Clock& clock)
-    : AppPath_(std::move(appPath)), Clock_(clock) {
+    : DebugLog(Folder{std::move(appPath) + "Log/"}, clock) {}
+
+DebugLog::DebugLog(Folder logFolder, const Clock& clock)
+    : LogFolder_(std::move(logFolder.Path)), Clock_(clock) {
     LogFileName_ = DayFileName(ToLocal(Clock_.Now()));
 }
 

@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::cout << SimHelpText();
         return 0;
     }
+    if (options->Version) {
+        std::cout << SimVersionLine() << '\n';
+        return 0;
+    }
 
     // The signals that end the program are taken by sigtimedwait below; blocking them before
     // the simulator's thread starts keeps them away from that thread.

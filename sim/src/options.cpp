@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "usage/dielmon_sim.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -74,7 +76,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
     };
 
     using Flag = bool SimOptions::*;
-    const std::array<std::pair<const char*, Flag>, 8> flags = {{
+    const std::array<std::pair<const char*, Flag>, 9> flags = {{
         {"--double-steps", &SimOptions::DoubleSteps},
         {"--silent", &SimOptions::Silent},
         {"--noise", &SimOptions::Noise},
@@ -83,6 +85,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
         {"--save-done", &SimOptions::SaveDone},
         {"--trace", &SimOptions::Trace},
         {"--help", &SimOptions::Help},
+        {"--version", &SimOptions::Version},
     }};
 
     // Options with a value, each with the check that takes the value in.
@@ -166,36 +169,11 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
 }
 
 std::string SimHelpText() {
-    return R"(Usage: dielmon-sim [OPTION]...
-Stands in for the dielectric-loss tester on a serial line. Without --device it creates a
-pseudo-terminal and prints the path of its far end (the port to open) as the first line of
-standard output. It runs until it is interrupted (SIGINT, SIGTERM) or it hangs up the line.
+    return usage::kDielmonSim.Help;
+}
 
-  --device PATH      serve a real serial port (raw, 8N1) instead of a pseudo-terminal
-  --baud N           line speed of --device (default 9600)
-  --speed FACTOR     divide every delay by FACTOR (default 1: a test lasts some seconds)
-  --type N           instrument type reported on connecting, 4..7 (default 5)
-  --double-steps     report DoubleSteps = 1: tests take twice the usual number of steps
-  --records N        sample records in the store at start, 0..100 (default 9)
-  --error CODE@STEP  report the instrument error CODE (hexadecimal, e.g. B1@3) at STEP of
-                     the next test that reaches it; that test then ends without a result
-  --hangup-at STEP   close the line at STEP of the next test that reaches it
-  --silent           answer nothing
-  --noise            send random bytes other than "$" between frames
-  --split            write frames in small chunks with short pauses between them
-  --bad-check        send every frame with a wrong check byte
-  --save-done        follow each stored save with the notice RspSaveDone (0x4A)
-  --trace            print the traffic in hexadecimal on standard error
-  --help             print this text and exit
-
-STEP counts the points of a test at which a fault can strike:
-  0     right after RspTestStarted, before the first RspBoosting frame
-  k     just before the k-th RspStepResult frame (1 = after the last RspBoosting frame)
-  more  a STEP beyond the test's step count strikes just before RspFinalResult
-A fault strikes once; it waits for a later test when a test ends before reaching its STEP.
-
-Option values may also be given as --name=value. Bad options exit with status 2.
-)";
+std::string SimVersionLine() {
+    return usage::kDielmonSim.VersionLine();
 }
 
 } // namespace dielmon::sim

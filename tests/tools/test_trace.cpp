@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace dielmon;
 using dielmon::test::Payload;
 using dielmon::test::ReadAll;
 using dielmon::test::TempDir;
+using dielmon::test::WriteAll;
 
 namespace {
 
@@ -176,4 +178,29 @@ TEST(TraceReplay, UnreadableFilesAndWrongArguments) {
     r = Execute("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("--json"), std::string::npos);
+}
+
+TEST(TraceReplay, AFileOrFolderWithoutTrafficIsReportedWithStatusOne) {
+    TempDir dir;
+    WriteAll(dir.File("notes.txt"), "2016-03-24 15:34:00  the program started\r\n");
+    WriteAll(dir.File("empty.txt"), "");
+    for (const char* name : {"notes.txt", "empty.txt"}) {
+        const Outcome r = Execute(dir.File(name));
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.out, "dielmon-trace: " + dir.File(name) + ": no trace line in this file\n");
+    }
+    ::mkdir(dir.File("Log").c_str(), 0777);
+    Outcome r = Execute(dir.File("Log"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "dielmon-trace: " + dir.File("Log") +
+                         ": no log file (LogFile*.txt) in this folder\n");
+
+    // A log with traffic beside one without: the traffic is shown, the status still says 1.
+    Session s(dir.Home());
+    s.Send(BuildShortCommand(CmdConnect));
+    r = Execute(s.File() + " " + dir.File("notes.txt"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("CmdConnect (0xA1)"), std::string::npos);
+    // A file that cannot be read weighs more.
+    EXPECT_EQ(Execute(dir.File("notes.txt") + " " + dir.File("missing.txt")).status, 2);
 }

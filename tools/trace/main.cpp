@@ -2,6 +2,7 @@
 #include "trace_replay.h"
 
 #include "core/tracelog.h"
+#include "usage/dielmon_trace.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,17 +15,9 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using dielmon::usage::kDielmonTrace;
 
 namespace {
-
-const char* const kUsage =
-    "Usage: dielmon-trace [--json] LOG_FILE_OR_FOLDER...\n"
-    "Replays the traffic trace of the program's debug logs: every command sent and every\n"
-    "frame received, decoded into the texts the window shows.\n"
-    "  A folder stands for its LogFile*.txt files, oldest first.\n"
-    "  --json   one JSON object per frame (UTF-8) instead of readable text\n"
-    "  --help   this text\n"
-    "Exit status: 0 done, 2 a file could not be read or the arguments are wrong.\n";
 
 // The files a folder stands for: its log files, oldest first.
 std::vector<std::string> LogFilesIn(const fs::path& folder) {
@@ -55,25 +48,37 @@ int main(int argc, char** argv) {
         if (arg == "--json") {
             json = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << kDielmonTrace.Help;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << kDielmonTrace.VersionLine() << "\n";
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            std::cerr << "dielmon-trace: unknown option " << arg << "\n" << kUsage;
+            std::cerr << "dielmon-trace: unknown option " << arg << "\n" << kDielmonTrace.Help;
             return 2;
         } else {
             inputs.push_back(arg);
         }
     }
     if (inputs.empty()) {
-        std::cerr << kUsage;
+        std::cerr << kDielmonTrace.Help;
         return 2;
     }
 
+    // 2 when something could not be read, else 1 when something held no traffic.
+    int status = 0;
+    auto nothingIn = [&status](const std::string& input, const char* what) {
+        std::cerr << "dielmon-trace: " << input << ": " << what << "\n";
+        status = std::max(status, 1);
+    };
     std::vector<std::string> files;
     for (const std::string& input : inputs) {
         std::error_code ec;
         if (fs::is_directory(input, ec)) {
             const auto inFolder = LogFilesIn(input);
+            if (inFolder.empty()) {
+                nothingIn(input, "no log file (LogFile*.txt) in this folder");
+            }
             files.insert(files.end(), inFolder.begin(), inFolder.end());
         } else {
             files.push_back(input);
@@ -81,7 +86,6 @@ int main(int argc, char** argv) {
     }
 
     dielmon::TraceReplay replay;
-    int status = 0;
     for (const std::string& file : files) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
@@ -95,6 +99,9 @@ int main(int argc, char** argv) {
         const dielmon::TraceParse parsed = dielmon::ParseTraceLog(bytes.str());
         for (const std::string& error : parsed.Errors) {
             std::cerr << file << ": " << error << "\n";
+        }
+        if (parsed.Lines.empty()) {
+            nothingIn(file, "no trace line in this file");
         }
         for (const dielmon::TraceLine& line : parsed.Lines) {
             for (const dielmon::TraceEvent& e : replay.Feed(line)) {

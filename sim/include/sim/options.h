@@ -33,6 +33,7 @@ struct SimOptions {
     bool SaveDone = false;
     bool Trace = false; // traffic as hexadecimal lines on standard error
     bool Help = false;
+    bool Version = false;
     // Seeds the small variations of measured values; the same seed gives the same values.
     std::uint32_t Seed = 1;
 };
@@ -41,8 +42,9 @@ struct SimOptions {
 // naming the offending argument into *error (when error is not null).
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string* error);
 
-// The text of --help.
+// The text of --help, and the first line of --version.
 std::string SimHelpText();
+std::string SimVersionLine();
 
 // Line speeds accepted by --baud.
 bool IsSupportedBaud(int baud);
