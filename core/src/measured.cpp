@@ -102,6 +102,13 @@ const MeasuredQuantity* Measurement::Find(const std::string& name) const {
     return nullptr;
 }
 
+std::string DissipationNameOf(const std::string& capacitance) {
+    if (capacitance.size() == 2 && capacitance[0] == 'C' && capacitance != "Cx") {
+        return "DF" + capacitance.substr(1);
+    }
+    return "DF";
+}
+
 std::string DateStampIso(const DateStamp& d) {
     return Format("%.4d-%.2d-%.2dT%.2d:%.2d:%.2d", d[0] + 2000, d[1], d[2], d[3], d[4], d[5]);
 }
@@ -124,9 +131,9 @@ public:
         }
         M_.Quantities.push_back(std::move(mq));
     }
-    void Pair(const std::string& cap, const std::string& df, int capOffset, int dfOffset) {
+    void Pair(const std::string& cap, int capOffset, int dfOffset) {
         Add(cap, Quantity::Capacitance, capOffset, kCapacitanceOver);
-        Add(df, Quantity::Dissipation, dfOffset, kDissipationOver);
+        Add(DissipationNameOf(cap), Quantity::Dissipation, dfOffset, kDissipationOver);
     }
     void Frequencies(int f1, int f2) {
         Add("F1", Quantity::Frequency, f1, kFrequencyOver);
@@ -181,8 +188,8 @@ void Single(FrameQuantities& q, const PayloadReader& r, const SingleLayout& f, b
 }
 
 void Shielded(FrameQuantities& q, const ShieldedLayout& f) {
-    q.Pair("Cx", "DF", f.Cx, f.DFx);
-    q.Pair("Cg", "DFg", f.Cg, f.DFg);
+    q.Pair("Cx", f.Cx, f.DFx);
+    q.Pair("Cg", f.Cg, f.DFg);
     q.Add("U", Quantity::Voltage, f.U, kVoltage999Over);
     q.Add("Ix", Quantity::Current, f.Ix, kCurrentOver);
     q.Add("Ig", Quantity::Current, f.Ig, kCurrentOver);
@@ -191,8 +198,8 @@ void Shielded(FrameQuantities& q, const ShieldedLayout& f) {
 }
 
 void Cvt(FrameQuantities& q, const CvtLayout& f) {
-    q.Pair("C1", "DF1", f.C1, f.DF1);
-    q.Pair("C2", "DF2", f.C2, f.DF2);
+    q.Pair("C1", f.C1, f.DF1);
+    q.Pair("C2", f.C2, f.DF2);
     q.Add("U1", Quantity::Voltage, f.U1, kVoltage999Over);
     q.Add("U2", Quantity::Voltage, f.U2, kVoltage999Over);
     q.Add("I1", Quantity::Current, f.I1, kCurrentOver);
@@ -217,8 +224,7 @@ void Ratio(FrameQuantities& q, const RatioLayout& f) {
 // record with a channel count the instrument does not send shows pairs a and b and no voltage).
 void Multi(FrameQuantities& q, const MultiLayout& f, int pairs, int voltages) {
     for (int c = 0; c < pairs; ++c) {
-        q.Pair(std::string("C") + kChannelNames[c], std::string("DF") + kChannelNames[c], f.C[c],
-               f.DF[c]);
+        q.Pair(std::string("C") + kChannelNames[c], f.C[c], f.DF[c]);
     }
     for (int c = 0; c < voltages; ++c) {
         q.Add(std::string("U") + kChannelNames[c], Quantity::Voltage, f.U[c], kVoltage1000Over);
@@ -439,14 +445,6 @@ std::size_t NumberAt(const std::string& s, std::size_t at, double& value) {
     return end - at;
 }
 
-// The dissipation factor of a pair line takes its capacitance's letter.
-std::string DissipationName(const std::string& capacitance) {
-    if (capacitance.size() == 2 && capacitance[0] == 'C' && capacitance != "Cx") {
-        return "DF" + capacitance.substr(1);
-    }
-    return "DF";
-}
-
 std::optional<DateStamp> DateOf(const std::string& text) {
     int v[6] = {};
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) !=
@@ -493,7 +491,7 @@ void ReadLine(const std::string& line, Measurement& m) {
         }
         std::string name = kind->Name;
         if (kind->Kind == Quantity::Dissipation && !lastCapacitance.empty()) {
-            name = DissipationName(lastCapacitance);
+            name = DissipationNameOf(lastCapacitance);
         }
         lastCapacitance = kind->Kind == Quantity::Capacitance ? name : std::string();
         if (At(line, value, "over")) {

@@ -65,6 +65,10 @@ Measurement MeasureStoredRecord(std::uint8_t code, const std::uint8_t* frame, in
 // configuration. Texts that are not the builders' give what can be read, never an error.
 Measurement MeasureTexts(const ResultTexts& t);
 
+// The name of the dissipation factor shown beside a capacitance: "DF" beside Cx, "DFg" beside
+// Cg, "DF1" beside C1, "DFa" beside Ca.
+std::string DissipationNameOf(const std::string& capacitance);
+
 // "2016-03-24T15:34:00": the stamp as ISO 8601 local time (the instrument's clock knows no
 // zone).
 std::string DateStampIso(const DateStamp& d);
