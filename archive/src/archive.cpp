@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,18 +59,24 @@ std::string Reason(sqlite3* db, int rc) {
     case SQLITE_CANTOPEN:
         return std::string("the archive cannot be opened") +
                (system != 0 ? std::string(" (") + std::strerror(system) + ")" : std::string());
-    case SQLITE_IOERR:
-        if (system == ENOSPC) {
-            return "the disk is full";
+    case SQLITE_IOERR: {
+        // The errno SQLite keeps is that of its last system call, which may be a later one.
+        const std::string why =
+            system == ENOSPC || system == EFBIG || system == EROFS || system == EACCES
+                ? std::string(" (") + std::strerror(system) + ")"
+                : std::string();
+        switch (rc) {
+        case SQLITE_IOERR_WRITE:
+        case SQLITE_IOERR_TRUNCATE:
+        case SQLITE_IOERR_FSYNC:
+            return "writing to the disk failed: full, too large a file or a failing device" + why;
+        case SQLITE_IOERR_READ:
+        case SQLITE_IOERR_SHORT_READ:
+            return "reading from the disk failed" + why;
+        default:
+            return "input/output error" + why;
         }
-        if (system == EFBIG) {
-            return "the archive has grown beyond the largest file allowed";
-        }
-        if (system == EROFS || system == EACCES || system == EPERM) {
-            return std::string("the archive cannot be written (") + std::strerror(system) + ")";
-        }
-        return std::string("input/output error") +
-               (system != 0 ? std::string(" (") + std::strerror(system) + ")" : std::string());
+    }
     default:
         return std::string(sqlite3_errstr(rc)) +
                (db != nullptr ? std::string(": ") + sqlite3_errmsg(db) : std::string());
@@ -129,6 +136,24 @@ int ReadPragma(sqlite3* db, const char* sql, int& value) {
         return SQLITE_OK;
     }
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// A file name as an SQLite URI: "file:" and the path with the characters a URI reserves
+// written as %XX.
+std::string FileUri(const std::string& path) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '%' || b == '?' || b == '#' || b < 0x21 || b >= 0x7F) {
+            uri += '%';
+            uri += kHex[b >> 4];
+            uri += kHex[b & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
 }
 
 std::string SourceText(Source s) {
@@ -372,13 +397,27 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
     const std::vector<Migration>& steps = options.Steps != nullptr ? *options.Steps : Migrations();
     const int target = steps.empty() ? 0 : steps.back().To;
 
-    auto open = [&](bool readOnly) {
+    enum class Mode { Write, Read, AsItLies };
+    auto open = [&](Mode mode) {
         sqlite3_close_v2(a->Db_);
         a->Db_ = nullptr;
         int flags = SQLITE_OPEN_EXRESCODE;
-        flags |= readOnly ? SQLITE_OPEN_READONLY
-                          : SQLITE_OPEN_READWRITE | (options.Create ? SQLITE_OPEN_CREATE : 0);
-        const int rc = sqlite3_open_v2(path.c_str(), &a->Db_, flags, nullptr);
+        std::string name = path;
+        switch (mode) {
+        case Mode::Write:
+            flags |= SQLITE_OPEN_READWRITE | (options.Create ? SQLITE_OPEN_CREATE : 0);
+            break;
+        case Mode::Read:
+            flags |= SQLITE_OPEN_READONLY;
+            break;
+        case Mode::AsItLies:
+            // Where not even the write-ahead log's index can be made beside the file (a
+            // read-only folder or medium), the file is read as it lies.
+            flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = FileUri(path) + "?immutable=1";
+            break;
+        }
+        const int rc = sqlite3_open_v2(name.c_str(), &a->Db_, flags, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(a->Db_, options.BusyTimeoutMs);
             sqlite3_extended_result_codes(a->Db_, 1);
@@ -392,8 +431,46 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
         }
         return std::move(out);
     };
+    int application = 0;
+    int version = 0;
+    int tables = 0;
+    auto readIds = [&] {
+        int rc;
+        if ((rc = ReadPragma(a->Db_, "PRAGMA application_id", application)) != SQLITE_OK ||
+            (rc = ReadPragma(a->Db_, "PRAGMA user_version", version)) != SQLITE_OK ||
+            (rc = ReadPragma(a->Db_, "SELECT count(*) FROM sqlite_schema", tables)) != SQLITE_OK) {
+            return rc;
+        }
+        return SQLITE_OK;
+    };
+    // Opens for reading only, as it lies when the log's index cannot be made.
+    auto openForReading = [&](Mode first) {
+        int rc = open(first);
+        if (rc == SQLITE_OK && (rc = readIds()) == SQLITE_OK) {
+            return rc;
+        }
+        const int primary = rc & 0xFF;
+        if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN) {
+            if ((rc = open(Mode::AsItLies)) == SQLITE_OK && (rc = readIds()) == SQLITE_OK) {
+                a->ReadOnly_ = true;
+                a->ReadOnlyReason_ = ::access(path.c_str(), W_OK) == 0
+                                         ? "its folder cannot be written"
+                                         : "neither the file nor its folder can be written";
+            }
+        }
+        return rc;
+    };
 
-    int rc = open(options.ReadOnly);
+    if (!exists) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+            out.Error = std::string("the archive cannot be created: ") +
+                        (errno == ENOENT ? "there is no such folder" : std::strerror(errno)) +
+                        where;
+            return out;
+        }
+    }
+    int rc = options.ReadOnly ? openForReading(Mode::Read) : open(Mode::Write);
     if (rc != SQLITE_OK) {
         return failed(rc, "the archive cannot be opened");
     }
@@ -401,17 +478,17 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
         a->ReadOnly_ = true;
         a->ReadOnlyReason_ = "the file cannot be written";
     }
-    a->ReadOnly_ = a->ReadOnly_ || options.ReadOnly;
     if (options.ReadOnly) {
+        a->ReadOnly_ = true;
         a->ReadOnlyReason_ = "it was opened for reading only";
     }
-
-    int application = 0;
-    int version = 0;
-    int tables = 0;
-    if ((rc = ReadPragma(a->Db_, "PRAGMA application_id", application)) != SQLITE_OK ||
-        (rc = ReadPragma(a->Db_, "PRAGMA user_version", version)) != SQLITE_OK ||
-        (rc = ReadPragma(a->Db_, "SELECT count(*) FROM sqlite_schema", tables)) != SQLITE_OK) {
+    if (!options.ReadOnly) {
+        rc = readIds();
+        if ((rc & 0xFF) == SQLITE_READONLY || (rc & 0xFF) == SQLITE_CANTOPEN) {
+            rc = openForReading(Mode::Read);
+        }
+    }
+    if (rc != SQLITE_OK) {
         return failed(rc, "the archive cannot be read");
     }
     const bool fresh = application == 0 && version == 0 && tables == 0;
@@ -424,7 +501,7 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
 
     if (version > target) {
         // A newer program's archive: read what this one knows of it, write nothing.
-        if ((rc = open(true)) != SQLITE_OK) {
+        if (!a->ReadOnly_ && (rc = openForReading(Mode::Read)) != SQLITE_OK) {
             return failed(rc, "the archive cannot be opened");
         }
         a->ReadOnly_ = true;

@@ -113,7 +113,7 @@ inline std::string ScalarText(const std::string& path, const std::string& sql) {
 }
 
 // Runs SQL on the file with a connection of the test's own (to make old or foreign files).
-inline void Run(const std::string& path, const std::string& sql) {
+inline void RunSql(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     char* error = nullptr;
