@@ -23,7 +23,7 @@ namespace dielmon::archive::test {
 using Bytes = std::vector<std::uint8_t>;
 
 // This file is compiled as UTF-8: the panel's texts come from the core, in GBK.
-inline PanelSelection Panel(int mode, int channels = 1) {
+inline PanelSelection PanelOf(int mode, int channels = 1) {
     PanelSelection s;
     s.ConnType = IndexToWiringMode(mode);
     s.Standard = texts::kInternalStandard;
@@ -58,7 +58,7 @@ inline Result Live(float nf, float df, const sim::DateStamp& date, const std::st
     p.CvtCurrentCode = 1;
     p.ExcitationVoltageCode = 2;
     p.ExcitationCurrentCode = 3;
-    Result r = FromTest(f.data(), static_cast<int>(f.size()), Panel(mode), &p, 5);
+    Result r = FromTest(f.data(), static_cast<int>(f.size()), PanelOf(mode), &p, 5);
     r.Taken.Specimen = specimen;
     return r;
 }
