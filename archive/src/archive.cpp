@@ -1,5 +1,6 @@
 #include "archive/archive.h"
 
+#include "checkpointer.h"
 #include "identity.h"
 #include "sqlite.h"
 
@@ -201,6 +202,19 @@ struct Where {
     }
 };
 
+// The text as a LIKE pattern that matches only itself: its wildcards and the escape
+// character escaped.
+std::string LikeLiteral(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '%' || c == '_' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
 bool IsDate(const std::string& d) {
     if (d.size() != 10 || d[4] != '-' || d[7] != '-') {
         return false;
@@ -217,8 +231,13 @@ Outcome<Where> WhereOf(const Filter& f) {
     Outcome<Where> w;
     w.Value.Sql = " WHERE 1";
     if (!f.Specimen.empty()) {
-        w.Value.Sql += f.ExactSpecimen ? " AND r.specimen = ?" : " AND instr(r.specimen, ?) > 0";
-        w.Value.Texts.push_back(f.Specimen);
+        if (f.ExactSpecimen) {
+            w.Value.Sql += " AND r.specimen = ?";
+            w.Value.Texts.push_back(f.Specimen);
+        } else {
+            w.Value.Sql += " AND r.specimen LIKE ? ESCAPE '\\'";
+            w.Value.Texts.push_back("%" + LikeLiteral(f.Specimen) + "%");
+        }
     }
     if (!f.Since.empty()) {
         if (!IsDate(f.Since)) {
@@ -349,6 +368,7 @@ struct Archive::Statements {
 };
 
 Archive::~Archive() {
+    Checkpointer_.reset();
     Cache_.reset();
     sqlite3_close_v2(Db_);
 }
@@ -401,7 +421,8 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
     auto open = [&](Mode mode) {
         sqlite3_close_v2(a->Db_);
         a->Db_ = nullptr;
-        int flags = SQLITE_OPEN_EXRESCODE;
+        // One Archive is used by one thread at a time: SQLite's own locks are not needed.
+        int flags = SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX;
         std::string name = path;
         switch (mode) {
         case Mode::Write:
@@ -573,8 +594,29 @@ Opened Archive::Open(const std::string& path, const OpenOptions& options) {
         return failed(rc, "the archive cannot be read");
     }
     a->Station_ = rc == SQLITE_ROW ? station.Text(0) : std::string();
+    // The log starts again from its beginning once it is copied back; beyond this it is
+    // also cut back, so that it does not keep the size of the longest burst of writes.
+    detail::Execute(a->Db_, "PRAGMA journal_size_limit = 8388608");
+    // Reading through a memory map spares a copy and a system call for every page that long
+    // walks (an export, a filter by part of a name) touch.
+    detail::Execute(a->Db_, "PRAGMA mmap_size = 268435456");
     a->Host_ = detail::HostName();
 
+    if (!a->ReadOnly_) {
+        // The log is copied back on a thread of its own; where that thread's connection
+        // cannot be had, the committing connection does it as SQLite does by default.
+        Statement mode(a->Db_, "PRAGMA journal_mode");
+        sqlite3* own = nullptr;
+        // The connection finds the log on its first read; until then it cannot copy it back.
+        if (mode.Step() == SQLITE_ROW && mode.Text(0) == "wal" &&
+            sqlite3_open_v2(path.c_str(), &own, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) == SQLITE_OK &&
+            detail::Execute(own, "SELECT count(*) FROM sqlite_schema") == SQLITE_OK) {
+            a->Checkpointer_ = std::make_unique<detail::Checkpointer>(own, a->Db_);
+        } else {
+            sqlite3_close_v2(own);
+        }
+    }
     a->Cache_ = std::make_unique<Statements>(a->Db_);
     if ((rc = a->Cache_->Prepared()) != SQLITE_OK) {
         return failed(rc, "the archive cannot be read");
@@ -880,29 +922,34 @@ std::string Archive::ForEach(const Filter& f, const std::function<bool(const Res
     if (!w.Ok()) {
         return w.Error;
     }
+    const char* const kOrder = " ORDER BY r.measured DESC, r.seq DESC";
     Statement s(Db_, (std::string("SELECT ") + kResultColumns +
-                      " FROM results r JOIN texts t ON t.result = r.seq" + w.Value.Sql +
-                      " ORDER BY r.measured DESC, r.seq DESC")
+                      " FROM results r JOIN texts t ON t.result = r.seq" + w.Value.Sql + kOrder)
                          .c_str());
-    if (const int rc = s.Prepared(); rc != SQLITE_OK) {
-        return Fail(rc, "the archive cannot be read");
+    // The quantities of the same results in the same order, walked beside them: one statement
+    // for all instead of one run per result.
+    Statement q(Db_, ("SELECT r.seq, q.name, q.unit, q.value, q.over FROM results r "
+                      "JOIN quantities q ON q.result = r.seq" +
+                      w.Value.Sql + kOrder + ", q.position")
+                         .c_str());
+    for (const Statement* prepared : {&s, &q}) {
+        if (const int rc = prepared->Prepared(); rc != SQLITE_OK) {
+            return Fail(rc, "the archive cannot be read");
+        }
     }
     w.Value.Bind(s);
-    // While the walk's statement runs, the connection reads one snapshot: a result archived
+    w.Value.Bind(q);
+    // While the walk's statements run, the connection reads one snapshot: a result archived
     // meanwhile by another program is not half seen.
-    Statement& q = Cache_->Quantities;
     int rc;
-    std::string error;
+    int qrc = q.Step();
     while ((rc = s.Step()) == SQLITE_ROW) {
         Result r = ResultOfRow(s);
-        q.Reset();
-        q.Bind(1, r.Seq);
-        int qrc;
-        while ((qrc = q.Step()) == SQLITE_ROW) {
-            r.Quantities.push_back({q.Text(0), q.Text(1), q.OptReal(2), q.Int(3) != 0});
+        while (qrc == SQLITE_ROW && q.Int(0) == r.Seq) {
+            r.Quantities.push_back({q.Text(1), q.Text(2), q.OptReal(3), q.Int(4) != 0});
+            qrc = q.Step();
         }
-        q.Reset();
-        if (qrc != SQLITE_DONE) {
+        if (qrc != SQLITE_ROW && qrc != SQLITE_DONE) {
             rc = qrc;
             break;
         }
@@ -911,10 +958,7 @@ std::string Archive::ForEach(const Filter& f, const std::function<bool(const Res
             break;
         }
     }
-    if (rc != SQLITE_DONE) {
-        error = Fail(rc, "the archive cannot be read");
-    }
-    return error;
+    return rc == SQLITE_DONE ? std::string() : Fail(rc, "the archive cannot be read");
 }
 
 Outcome<std::vector<std::string>> Archive::Specimens() {

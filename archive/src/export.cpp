@@ -139,6 +139,16 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
     out << header;
     std::vector<std::string> cells(columns.Value.size());
     std::string line;
+    // Titles and wiring modes repeat from result to result: each is converted once.
+    std::map<std::string, std::string> titleCells;
+    std::map<std::optional<int>, std::string> modeCells;
+    auto cached = [](auto& cells, const auto& key, const auto& make) -> const std::string& {
+        auto at = cells.find(key);
+        if (at == cells.end()) {
+            at = cells.emplace(key, make()).first;
+        }
+        return at->second;
+    };
     const std::string error = archive.ForEach(f, [&](const Result& r) {
         line = r.Id;
         line += "," + SpreadsheetTime(r.Measured);
@@ -149,8 +159,12 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
         line += "," + TextCell(r.Taken.Specimen);
         line += "," + (r.Taken.Temperature ? JsonNumber(r.Taken.Temperature) : std::string());
         line += "," + (r.Taken.Humidity ? JsonNumber(r.Taken.Humidity) : std::string());
-        line += "," + CsvField(WiringModeText(r.Config.WiringMode));
-        line += "," + TextCell(GbkToUtf8(r.Texts.Title));
+        line += ',';
+        line += cached(modeCells, r.Config.WiringMode,
+                       [&] { return CsvField(WiringModeText(r.Config.WiringMode)); });
+        line += ',';
+        line +=
+            cached(titleCells, r.Texts.Title, [&] { return TextCell(GbkToUtf8(r.Texts.Title)); });
         for (std::string& c : cells) {
             c.clear();
         }

@@ -53,7 +53,7 @@ std::string CreateVersion1(sqlite3* db) {
             station TEXT NOT NULL,
             host TEXT NOT NULL
         );
-        CREATE INDEX results_by_measured ON results(measured, seq);
+        CREATE INDEX results_by_measured ON results(measured, seq, specimen, wiring_mode);
         CREATE INDEX results_by_specimen ON results(specimen, wiring_mode, measured);
 
         CREATE TABLE texts(

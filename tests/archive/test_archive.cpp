@@ -258,6 +258,23 @@ TEST(Archive, TheListFiltersAndPagesNewestFirst) {
     EXPECT_EQ(walked, (std::vector<std::string>{"2016-03-07T10:00:00", "2016-03-06T10:00:00"}));
 
     EXPECT_EQ(a->Specimens().Value, (std::vector<std::string>{"T1", "T10", "套管 B"}));
+
+    // A part of a name is taken as it is written: its % and _ are no wildcards; ASCII letters
+    // match in either case.
+    ASSERT_TRUE(a->Add(Live(1, 0.3f, Day(2016, 4, 1), "CVT 50%_A")).Ok());
+    ASSERT_TRUE(a->Add(Live(1, 0.3f, Day(2016, 4, 2), "CVT 500xA")).Ok());
+    ASSERT_TRUE(a->Add(Live(1, 0.3f, Day(2016, 4, 3), "back\\slash")).Ok());
+    Filter literal;
+    literal.Specimen = "50%_";
+    EXPECT_EQ(a->Count(literal).Value, 1);
+    literal.Specimen = "0%";
+    EXPECT_EQ(a->Count(literal).Value, 1);
+    literal.Specimen = "k\\s";
+    EXPECT_EQ(a->Count(literal).Value, 1);
+    literal.Specimen = "t10";
+    EXPECT_EQ(a->Count(literal).Value, 10);
+    literal.Specimen = "cvt 50";
+    EXPECT_EQ(a->List(literal, std::nullopt, 10).Value.size(), 2u);
 }
 
 TEST(Archive, ASpecimensTrendOldestFirstWithTheChangeFromTheFirst) {

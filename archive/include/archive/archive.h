@@ -25,6 +25,10 @@ struct sqlite3;
 
 namespace dielmon::archive {
 
+namespace detail {
+class Checkpointer;
+}
+
 // The schema this program writes; PRAGMA user_version of the file.
 inline constexpr int kSchemaVersion = 1;
 inline constexpr const char* kArchiveFileName = "Archive.db";
@@ -89,7 +93,8 @@ struct Result {
 
 // What a filter leaves of the archive. Empty fields filter nothing.
 struct Filter {
-    std::string Specimen;       // results whose specimen contains this text ...
+    // Results whose specimen contains this text (ASCII letters in either case) ...
+    std::string Specimen;
     bool ExactSpecimen = false; // ... or is exactly this text
     std::string Since;          // "YYYY-MM-DD": measured on this day or later
     std::string Until;          // "YYYY-MM-DD": measured on this day or earlier
@@ -242,6 +247,7 @@ private:
     std::string Host_;
     const Clock* Clock_ = nullptr;
     std::unique_ptr<Statements> Cache_;
+    std::unique_ptr<detail::Checkpointer> Checkpointer_;
 };
 
 // The results the program has, ready to archive (the id, station and times are filled in by
