@@ -5,6 +5,7 @@
 #include "core/gbk.h"
 #include "core/resultfile.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -436,4 +437,23 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
     EXPECT_FALSE(readOnly.Store->SetConditions(id, {}).empty());
     EXPECT_FALSE(readOnly.Store->Delete(id).empty());
     EXPECT_EQ(Scalar(path, "SELECT count(*) FROM results"), 2);
+}
+
+TEST(Archive, TheLogIsCopiedBackIntoTheFileWhileResultsAreKept) {
+    TempDir dir;
+    const std::string path = dir.File(kArchiveFileName);
+    auto a = OpenOk(path);
+    const auto before = std::filesystem::file_size(path);
+    for (int k = 0; k < 400; ++k) {
+        ASSERT_TRUE(a->Add(Live(1, 0.3f, Day(2016, 1, 1 + k % 28), "T")).Ok());
+    }
+    // A thread of the archive's own copies the log back; the commits never wait for it.
+    EXPECT_TRUE(dielmon::test::WaitUntil([&] {
+        return std::filesystem::file_size(path) > before + 100000;
+    })) << std::filesystem::file_size(path);
+    EXPECT_EQ(a->IntegrityCheck(), "ok");
+    a.reset();
+    // The last connection closed copies the rest and removes the log.
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+    EXPECT_EQ(OpenOk(path)->Count({}).Value, 400);
 }
