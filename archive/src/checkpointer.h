@@ -13,8 +13,10 @@ namespace dielmon::archive::detail {
 
 class Checkpointer {
 public:
-    // Pages the log may hold before it is copied back (SQLite's own default).
-    static constexpr int kLogPages = 1000;
+    // Pages the log may hold before it is copied back: 16 MB, four times SQLite's default, so
+    // that the copy-back, whose waits for the disk hold up a commit made meanwhile, comes
+    // seldom (once every few hundred results).
+    static constexpr int kLogPages = 4000;
 
     // Takes the connection it works with; watches the commits of `writer`.
     Checkpointer(sqlite3* own, sqlite3* writer)

@@ -444,7 +444,8 @@ TEST(Archive, TheLogIsCopiedBackIntoTheFileWhileResultsAreKept) {
     const std::string path = dir.File(kArchiveFileName);
     auto a = OpenOk(path);
     const auto before = std::filesystem::file_size(path);
-    for (int k = 0; k < 400; ++k) {
+    // Enough results for the log to pass its limit twice.
+    for (int k = 0; k < 1000; ++k) {
         ASSERT_TRUE(a->Add(Live(1, 0.3f, Day(2016, 1, 1 + k % 28), "T")).Ok());
     }
     // A thread of the archive's own copies the log back; the commits never wait for it.
@@ -455,5 +456,5 @@ TEST(Archive, TheLogIsCopiedBackIntoTheFileWhileResultsAreKept) {
     a.reset();
     // The last connection closed copies the rest and removes the log.
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
-    EXPECT_EQ(OpenOk(path)->Count({}).Value, 400);
+    EXPECT_EQ(OpenOk(path)->Count({}).Value, 1000);
 }
