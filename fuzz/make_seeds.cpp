@@ -343,6 +343,66 @@ void ResultFiles(const std::vector<NamedFrame>& frames) {
               {"============", "\r\n", texts::kFileHeading, texts::kFileSeparator, " \t"});
 }
 
+// Result files to import into the archive: runs of every layout one after the other, stored
+// records with their own labels, values over their range.
+void ArchiveImports(const std::vector<NamedFrame>& frames) {
+    std::string all;
+    for (const NamedFrame& f : frames) {
+        PanelSelection s;
+        s.ConnType = IndexToWiringMode(f.Mode);
+        s.Standard = texts::kInternalStandard;
+        s.Frequency = "50Hz";
+        s.TestVolt = texts::kInternalHighVoltage;
+        s.ModelIndex = f.ModelIndex;
+        const int length = static_cast<int>(f.Frame.size());
+        if (f.Name.rfind("final-", 0) == 0) {
+            const ResultTexts t = ShowFinalResult(f.Frame.data(), length, s).Texts;
+            all += ResultFileRun(t);
+            Write("archiveimport", f.Name, ResultFileRun(t));
+        } else if (f.Name.rfind("record-", 0) == 0) {
+            const StoredRecordView v = ShowStoredRecord(f.Frame[1], f.Frame.data(), length);
+            Write("archiveimport", f.Name,
+                  ResultFileRun({v.Title, v.Main.value_or(""), v.Details}));
+        }
+    }
+    Write("archiveimport", "every-final-layout", all);
+    Write("archiveimport", "edited-by-hand",
+          std::string(texts::kFileSeparator) + "\r\nnot a title\r\n\r\nCx：12.5nF  DF：abc\r\n" +
+              "Q：over\r\n\r\n  Date：2016-13-40 25:61:99\r\n\r\n" + texts::kFileSeparator +
+              "\r\nT\r\n\r\nCx：\r\n\r\n　I 　　　：5parsecs\r\n");
+    WriteDict("archiveimport", {"：",
+                                "　",
+                                "over",
+                                "Cx",
+                                "DF",
+                                "Ca",
+                                "Cg",
+                                "C1",
+                                "U",
+                                "I",
+                                "Φ",
+                                "PF",
+                                "F1",
+                                "K",
+                                "Lx",
+                                "Rx",
+                                "Q",
+                                "nF",
+                                "pF",
+                                "uF",
+                                "kV",
+                                "mA",
+                                "GΩ",
+                                "°",
+                                "%",
+                                "Hz",
+                                "  Date：",
+                                "2016-03-24 15:34:00",
+                                texts::kFileSeparator,
+                                "\r\n",
+                                "\\"});
+}
+
 void SettingsFiles() {
     // Port name, then the file; the back holds DataNum, StopNum, Mark and Baud.
     const std::string numbers("\x00\x00\x25\x80\x02\x01\x00\x00\x00\x08", 10);
@@ -441,6 +501,7 @@ int main(int argc, char** argv) {
     Reassembly(frames);
     Payloads(frames);
     ResultFiles(frames);
+    ArchiveImports(frames);
     SettingsFiles();
     TraceLogs(frames);
     GbkTexts();

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
+    libsqlite3-dev
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6
     fonts-arphic-uming
     qt6-translations-l10n

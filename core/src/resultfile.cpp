@@ -88,6 +88,7 @@ public:
         }
         return line;
     }
+    bool AtEnd() { return In_.peek() == std::char_traits<char>::eof(); }
 
 private:
     std::istream& In_;
@@ -111,11 +112,15 @@ bool ReadBlock(LineReader& lines, std::string& text) {
     return false;
 }
 
-ResultFileContent Parse(std::istream& in) {
+// `separatorLines`: how many lines may come before the separator; -1 for any number.
+ResultFileContent Parse(std::istream& in, int separatorLines = kSeparatorLines) {
     ResultFileContent content;
     LineReader lines(in);
     bool found = false;
-    for (int k = 0; k < kSeparatorLines && !found; ++k) {
+    for (int k = 0; (separatorLines < 0 || k < separatorLines) && !found; ++k) {
+        if (separatorLines < 0 && lines.AtEnd()) {
+            break;
+        }
         found = lines.Next().find("============") != std::string::npos;
     }
     if (!found) {
@@ -134,6 +139,18 @@ ResultFileContent Parse(std::istream& in) {
     return content;
 }
 
+// Why a file cannot be read, empty when it can. open(2) says why, which an ifstream does not.
+std::string WhyUnreadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    struct stat st {};
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return folder ? std::strerror(EISDIR) : std::string();
+}
+
 } // namespace
 
 ResultFileContent ParseResultFile(const std::string& bytes) {
@@ -141,20 +158,50 @@ ResultFileContent ParseResultFile(const std::string& bytes) {
     return Parse(in);
 }
 
+ResultFileRuns ParseResultRuns(const std::string& bytes) {
+    std::istringstream in(bytes);
+    ResultFileRuns runs;
+    const ResultFileContent first = Parse(in);
+    runs.State = first.State;
+    if (first.State != ResultFileContent::Ok) {
+        return runs;
+    }
+    runs.Runs.push_back(first.Texts);
+    // The runs that saving appended after the first, each found however far it stands.
+    while (in.peek() != std::char_traits<char>::eof()) {
+        const ResultFileContent next = Parse(in, -1);
+        if (next.State != ResultFileContent::Ok) {
+            break;
+        }
+        if (!(next.Texts == ResultTexts{})) {
+            runs.Runs.push_back(next.Texts);
+        }
+    }
+    return runs;
+}
+
+ResultFileRuns ReadResultRuns(const std::string& path) {
+    ResultFileRuns failed;
+    failed.State = ResultFileContent::CannotRead;
+    failed.Error = WhyUnreadable(path);
+    if (!failed.Error.empty()) {
+        return failed;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (!in || in.bad()) {
+        failed.Error = std::strerror(EIO);
+        return failed;
+    }
+    return ParseResultRuns(bytes.str());
+}
+
 ResultFileContent ReadResultFile(const std::string& path) {
     ResultFileContent failed;
     failed.State = ResultFileContent::CannotRead;
-    // open(2) first: it says why a file cannot be read, which an ifstream does not.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        failed.Error = std::strerror(errno);
-        return failed;
-    }
-    struct stat st {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    if (folder) {
-        failed.Error = std::strerror(EISDIR);
+    failed.Error = WhyUnreadable(path);
+    if (!failed.Error.empty()) {
         return failed;
     }
     std::ifstream in(path, std::ios::binary);

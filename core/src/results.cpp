@@ -1,5 +1,7 @@
 #include "core/results.h"
 
+#include "layouts.h"
+
 #include "core/helpers.h"
 #include "core/responses.h"
 #include "core/texts.h"
@@ -9,6 +11,8 @@
 #include <cstring>
 
 namespace dielmon {
+
+using namespace detail;
 
 bool IsOver(const OverRule& rule, double value) {
     if (!std::isfinite(value)) {
@@ -89,16 +93,6 @@ std::string ResultLines::Text() const {
 }
 
 namespace {
-
-// Out-of-range rules of the result fields.
-constexpr OverRule kCapacitanceOver{1000, false, 999.9};
-constexpr OverRule kDissipationOver{1, true, 100};
-constexpr OverRule kFrequencyOver{10, false, 301.9};
-constexpr OverRule kVoltage999Over{1, false, 999.9};
-constexpr OverRule kVoltage1000Over{1, true, 1000};
-constexpr OverRule kCurrentOver{1, false, 99.99};
-constexpr OverRule kPhaseOver{1, false, 359.99};
-constexpr OverRule kRatioOver{1, false, 99999};
 
 const std::string kOver = "over   ";
 
@@ -275,15 +269,6 @@ std::string ExcitationItem(double value, const char* unit) {
     return "[" + Format("%.1f", TruncScaled(value, 1) / 10) + unit;
 }
 
-// BoostLayout and StepLayout: the live values while a test runs.
-struct BoostLayout {
-    static constexpr int HighVoltage = 0, Current = 4, ExcitationVoltage = 8,
-                         ExcitationCurrent = 12;
-};
-struct StepLayout {
-    static constexpr int HighVoltage = 0, Current = 8;
-};
-
 } // namespace
 
 LiveValues DecodeBoosting(const std::uint8_t* frame, int length) {
@@ -347,37 +332,6 @@ namespace {
 constexpr int kPanelLow = 157;
 constexpr int kPanelHigh = 220;
 
-// Where the fields of each result layout stand, live (in RspFinalResult) and stored.
-struct SingleLayout {
-    int U, I, F1, F2, ResultKind, X, Y, Phi, PF, P, Date;
-};
-constexpr SingleLayout kSingleLive{0, 4, 8, 12, 16, 17, 21, 25, 29, 33, 40};
-constexpr SingleLayout kSingleStored{4, 8, 12, 16, 20, 21, 25, 29, 33, 37, 41};
-
-struct ShieldedLayout {
-    int U, Ix, Ig, F1, F2, Cx, DFx, Cg, DFg, Date;
-};
-constexpr ShieldedLayout kShieldedLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
-constexpr ShieldedLayout kShieldedStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 41};
-
-struct CvtLayout {
-    int U1, U2, I1, I2, F1, F2, C1, DF1, C2, DF2, Date;
-};
-constexpr CvtLayout kCvtLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
-constexpr CvtLayout kCvtStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40, 44};
-
-struct RatioLayout {
-    int U1, U2, F1, F2, Phi, K, Cx, DF, I, Date;
-};
-constexpr RatioLayout kRatioLive{0, 4, 8, 12, 16, 20, 24, 28, 32, 40};
-constexpr RatioLayout kRatioStored{4, 8, 12, 16, 20, 24, 28, 32, 36, 40};
-
-struct MultiLayout {
-    int C[4], DF[4], U[4], F1, F2, Date;
-};
-constexpr MultiLayout kMultiLive{{0, 8, 16, 24}, {4, 12, 20, 28}, {32, 36, 40, 44}, 48, 52, 56};
-constexpr MultiLayout kMultiStored{{5, 13, 21, 29}, {9, 17, 25, 33}, {37, 41, 45, 49}, 53, 57, 61};
-
 // Detail labels: a full-width space, the name in two bytes, three full-width spaces and the
 // full-width colon; 12 bytes.
 const std::string kLabelU = "　U 　　　：";
@@ -406,8 +360,8 @@ std::string Line(const PayloadReader& r, const std::string& label, Quantity q, i
 }
 
 std::string Date(const PayloadReader& r, int offset) {
-    std::uint8_t stamp[6];
-    r.Bytes(offset, stamp, 6);
+    std::uint8_t stamp[kDateStampLength];
+    r.Bytes(offset, stamp, kDateStampLength);
     return DateLine(stamp);
 }
 
@@ -425,24 +379,22 @@ std::string SingleMain(const PayloadReader& r, const SingleLayout& f, bool live)
     std::string second;
     switch (kind) {
     case 1:
-    case 2: {
-        const OverRule cx{1000, live && kind == 2, 999.9};
-        first = IsOver(cx, x) ? Over("Cx：") : "Cx：" + QuantityText(Quantity::Capacitance, x);
+    case 2:
+        first = IsOver(SingleCapacitanceOver(kind, live), x)
+                    ? Over("Cx：")
+                    : "Cx：" + QuantityText(Quantity::Capacitance, x);
         break;
-    }
     case 3:
     case 4: {
-        const OverRule lx{1, live && kind == 4, 999.9};
         const bool spaced = live || kind == 4;
-        first =
-            IsOver(lx, x) ? Over("Lx：") : "Lx：" + QuantityText(Quantity::Inductance, x, spaced);
+        first = IsOver(SingleInductanceOver(kind, live), x)
+                    ? Over("Lx：")
+                    : "Lx：" + QuantityText(Quantity::Inductance, x, spaced);
         break;
     }
     default:
         return {};
     }
-    constexpr OverRule kResistanceOver{1, false, 999999999};
-    constexpr OverRule kQualityOver{1, false, 9999};
     switch (kind) {
     case 1:
         second = IsOver(kDissipationOver, y)
@@ -466,11 +418,10 @@ std::string SingleMain(const PayloadReader& r, const SingleLayout& f, bool live)
 std::string SingleDetails(const PayloadReader& r, const SingleLayout& f, bool live) {
     ResultLines lines;
     lines.Add(Line(r, kLabelU, Quantity::Voltage, f.U, kVoltage1000Over));
-    lines.Add(
-        Line(r, kLabelI, Quantity::Current, f.I, live ? OverRule{1, true, 100} : kCurrentOver));
+    lines.Add(Line(r, kLabelI, Quantity::Current, f.I, SingleCurrentOver(live)));
     lines.Add(Line(r, kLabelPhi, Quantity::Phase, f.Phi, kPhaseOver));
-    lines.Add(ValueLine(kLabelPF, kOverPF, Quantity::PowerFactor, r.Float(f.PF), {1, false, 1}));
-    lines.Add(Line(r, kLabelP, Quantity::Power, f.P, {1, false, 999.9}));
+    lines.Add(ValueLine(kLabelPF, kOverPF, Quantity::PowerFactor, r.Float(f.PF), kPowerFactorOver));
+    lines.Add(Line(r, kLabelP, Quantity::Power, f.P, kPowerOver));
     AddFrequencies(lines, r, f.F1, f.F2);
     lines.Add(Date(r, f.Date));
     return lines.Text();
@@ -591,8 +542,8 @@ FinalResultView ShowFinalResult(const std::uint8_t* frame, int length, const Pan
 
 StoredRecordView ShowStoredRecord(std::uint8_t code, const std::uint8_t* frame, int length) {
     const PayloadReader r(frame, length);
-    std::uint8_t header[4];
-    r.Bytes(0, header, 4);
+    std::uint8_t header[kRecordHeaderLength];
+    r.Bytes(0, header, kRecordHeaderLength);
     StoredRecordView v;
     v.PanelHeight = kPanelLow;
     switch (code) {
@@ -622,7 +573,7 @@ StoredRecordView ShowStoredRecord(std::uint8_t code, const std::uint8_t* frame, 
         break;
     case RspRecordMulti: {
         v.Title = RecordTitle(IndexToWiringMode(header[0]), header);
-        const int channels = r.Byte(4);
+        const int channels = r.Byte(kRecordChannels);
         if (channels >= 2 && channels <= 4) {
             v.PanelHeight = channels == 2 ? kPanelLow : kPanelHigh;
             v.Main = MultiPairs(r, kMultiStored, channels);

@@ -109,6 +109,39 @@ TEST(ResultFile, FailuresAreReportedAndLeaveNothingHalfWritten) {
     }
 }
 
+TEST(ResultFile, EveryRunOfAFileSavedToMoreThanOnce) {
+    const ResultTexts gigaohm{"正接线\\内标准\\定频\\内高压", "Cx：1.000nF      Rx：2.000GΩ\r\n",
+                              "　U 　　　：10.000kV \r\n  Date：2016-03-24 15:34:00\r\n"};
+    const ResultTexts third{"third", "M\r\n", "D1\r\nD2\r\n"};
+    // Saved three times, with lines of something else between the second and the third run
+    // and blank lines at the end.
+    const std::string bytes = ResultFileRun(kLive) + ResultFileRun(gigaohm) +
+                              "edited by hand\r\n\r\nx\r\ny\r\nz\r\nw\r\nv\r\n" +
+                              ResultFileRun(third) + "\r\n\r\n";
+    ResultFileRuns runs = ParseResultRuns(bytes);
+    ASSERT_EQ(runs.State, ResultFileContent::Ok);
+    ASSERT_EQ(runs.Runs.size(), 3u);
+    EXPECT_EQ(runs.Runs[0], (ResultTexts{kLive.Title, "A\r\nB\r\n", "D\r\n"}));
+    EXPECT_EQ(runs.Runs[1], gigaohm);
+    EXPECT_EQ(runs.Runs[2], third);
+    // The first run is what "打开文件" shows.
+    EXPECT_EQ(ParseResultFile(bytes).Texts, runs.Runs[0]);
+
+    EXPECT_EQ(ParseResultRuns("just text\r\n").State, ResultFileContent::NotOurFile);
+    EXPECT_TRUE(ParseResultRuns("just text\r\n").Runs.empty());
+    // A second separator with nothing after it adds no run.
+    runs = ParseResultRuns(ResultFileRun(kLive) + kHeader);
+    EXPECT_EQ(runs.Runs.size(), 1u);
+
+    TempDir dir;
+    WriteAll(dir.File("three.txt"), bytes);
+    EXPECT_EQ(ReadResultRuns(dir.File("three.txt")).Runs.size(), 3u);
+    const ResultFileRuns missing = ReadResultRuns(dir.File("missing.txt"));
+    EXPECT_EQ(missing.State, ResultFileContent::CannotRead);
+    EXPECT_EQ(missing.Error, "No such file or directory");
+    EXPECT_EQ(ReadResultRuns(dir.Home()).Error, "Is a directory");
+}
+
 TEST(Report, MainResultLosesOnlyItsLastLineBreak) {
     EXPECT_EQ(ReportMainText("A\r\nB\r\n"), "A\r\nB");
     EXPECT_EQ(ReportMainText("\r\n"), "");

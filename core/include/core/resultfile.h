@@ -25,6 +25,17 @@ struct ResultFileContent {
 ResultFileContent ParseResultFile(const std::string& bytes);
 ResultFileContent ReadResultFile(const std::string& path);
 
+// Every run of a file that saving appended to more than once, in file order: the first run
+// read as "打开文件" reads it, each further one wherever its separator stands. State and
+// Error as for one result.
+struct ResultFileRuns {
+    ResultFileContent::Status State = ResultFileContent::Ok;
+    std::vector<ResultTexts> Runs;
+    std::string Error;
+};
+ResultFileRuns ParseResultRuns(const std::string& bytes);
+ResultFileRuns ReadResultRuns(const std::string& path);
+
 // A line is blank when it is empty or holds only bytes 0 to 32.
 bool IsBlankLine(const std::string& line);
 

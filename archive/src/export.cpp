@@ -1,0 +1,193 @@
+#include "archive/export.h"
+
+#include "core/gbk.h"
+#include "core/helpers.h"
+#include "core/json.h"
+
+#include <map>
+
+namespace dielmon::archive {
+
+namespace {
+
+std::string Iso(const LocalTime& t) {
+    return Format("%.4d-%.2d-%.2dT%.2d:%.2d:%.2d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+}
+
+std::string OptionalNumber(const std::optional<int>& v) {
+    return v ? std::to_string(*v) : "null";
+}
+
+std::string TextOrNull(const std::string& utf8) {
+    return utf8.empty() ? "null" : JsonString(utf8);
+}
+
+std::string ConfigJson(const Configuration& c) {
+    std::string out = "{";
+    auto field = [&out](const char* name, const std::string& value) {
+        out += (out.size() > 1 ? "," : "") + JsonString(name) + ":" + value;
+    };
+    field("instrument_type", OptionalNumber(c.InstrumentType));
+    field("wiring_mode", OptionalNumber(c.WiringMode));
+    field("channels", OptionalNumber(c.Channels));
+    field("standard", c.Standard ? JsonString(*c.Standard == 1 ? "internal" : "external") : "null");
+    field("frequency",
+          c.Frequency ? JsonString(*c.Frequency == 1 ? "fixed" : "variable") : std::string("null"));
+    field("frequency_code", OptionalNumber(c.FrequencyCode));
+    field("frequency_text",
+          c.FrequencyCode ? TextOrNull(GbkToUtf8(FrequencyCodeText(*c.FrequencyCode))) : "null");
+    field("voltage_source",
+          c.VoltageSource ? JsonString(*c.VoltageSource == 1 ? "internal" : "external") : "null");
+    field("test_voltage", OptionalNumber(c.TestVoltage));
+    field("ext_capacitance", JsonNumber(c.ExtCapacitance));
+    field("ext_dissipation", JsonNumber(c.ExtDissipation));
+    field("cvt_voltage_limit", OptionalNumber(c.CvtVoltageLimit));
+    field("cvt_current_code", OptionalNumber(c.CvtCurrentCode));
+    field("excitation_voltage_code", OptionalNumber(c.ExcitationVoltageCode));
+    field("excitation_current_code", OptionalNumber(c.ExcitationCurrentCode));
+    field("supply", OptionalNumber(c.Supply));
+    return out + "}";
+}
+
+// A spreadsheet takes a cell that starts with one of these for a formula and runs it.
+bool LooksLikeFormula(const std::string& s) {
+    return !s.empty() && (s[0] == '=' || s[0] == '+' || s[0] == '-' || s[0] == '@' ||
+                          s[0] == '\t' || s[0] == '\r');
+}
+
+// An operator's or an instrument's text as a cell: never a formula, without the line break
+// that ends a result block.
+std::string TextCell(std::string utf8) {
+    while (utf8.size() >= 2 && utf8.compare(utf8.size() - 2, 2, "\r\n") == 0) {
+        utf8.resize(utf8.size() - 2);
+    }
+    return CsvField(LooksLikeFormula(utf8) ? "'" + utf8 : utf8);
+}
+
+std::string SpreadsheetTime(const std::string& iso) {
+    // "2016-03-24 15:34:00" is what spreadsheets read as a date and time.
+    std::string t = iso;
+    if (t.size() > 10 && t[10] == 'T') {
+        t[10] = ' ';
+    }
+    return t;
+}
+
+} // namespace
+
+std::string LocalIso(TimePoint t) {
+    return Iso(ToLocal(t));
+}
+
+std::string JsonLine(const Result& r) {
+    std::string out = "{\"id\":" + JsonString(r.Id);
+    out += ",\"measured\":" + TextOrNull(r.Measured);
+    out += ",\"archived\":" + JsonString(LocalIso(r.Archived));
+    out += ",\"source\":" + JsonString(SourceName(r.From));
+    out += ",\"record\":" + OptionalNumber(r.Record);
+    out += ",\"specimen\":" + JsonString(r.Taken.Specimen);
+    out += ",\"temperature\":" + JsonNumber(r.Taken.Temperature);
+    out += ",\"humidity\":" + JsonNumber(r.Taken.Humidity);
+    out += ",\"mode\":" + TextOrNull(WiringModeText(r.Config.WiringMode));
+    const std::string title = GbkToUtf8(r.Texts.Title);
+    out += ",\"title\":" + JsonString(title);
+    out += ",\"quantities\":{";
+    for (std::size_t k = 0; k < r.Quantities.size(); ++k) {
+        const Quantity& q = r.Quantities[k];
+        out += (k > 0 ? "," : "") + JsonString(q.Name) + ":{\"value\":" + JsonNumber(q.Value) +
+               ",\"unit\":" + JsonString(q.Unit) + ",\"over\":" + (q.Over ? "true" : "false") + "}";
+    }
+    out += "},\"texts\":{\"title\":" + JsonString(title) +
+           ",\"main\":" + JsonString(GbkToUtf8(r.Texts.Main)) +
+           ",\"details\":" + JsonString(GbkToUtf8(r.Texts.Details)) + "}";
+    out += ",\"config\":" + ConfigJson(r.Config);
+    out += ",\"station\":" + JsonString(r.Station);
+    out += ",\"host\":" + JsonString(r.Host);
+    return out + "}";
+}
+
+std::string CsvField(const std::string& utf8) {
+    if (utf8.find_first_of(",\"\r\n") == std::string::npos) {
+        return utf8;
+    }
+    std::string out = "\"";
+    for (const char c : utf8) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
+    const auto columns = archive.QuantityColumns(f);
+    if (!columns.Ok()) {
+        return columns.Error;
+    }
+    std::map<std::string, std::size_t> columnOf;
+    std::string header = "\xEF\xBB\xBF"
+                         "id,measured,archived,source,record,specimen,temperature (°C),"
+                         "humidity (%),mode,title";
+    for (std::size_t k = 0; k < columns.Value.size(); ++k) {
+        const auto& [name, unit] = columns.Value[k];
+        columnOf[name] = k;
+        header += "," + CsvField(unit.empty() ? name : name + " (" + unit + ")");
+    }
+    header += ",main,details\r\n";
+    out << header;
+    std::vector<std::string> cells(columns.Value.size());
+    std::string line;
+    // Titles and wiring modes repeat from result to result: each is converted once.
+    std::map<std::string, std::string> titleCells;
+    std::map<std::optional<int>, std::string> modeCells;
+    auto cached = [](auto& cells, const auto& key, const auto& make) -> const std::string& {
+        auto at = cells.find(key);
+        if (at == cells.end()) {
+            at = cells.emplace(key, make()).first;
+        }
+        return at->second;
+    };
+    const std::string error = archive.ForEach(f, [&](const Result& r) {
+        line = r.Id;
+        line += "," + SpreadsheetTime(r.Measured);
+        line += "," + SpreadsheetTime(LocalIso(r.Archived));
+        line += ",";
+        line += SourceName(r.From);
+        line += "," + (r.Record ? std::to_string(*r.Record) : std::string());
+        line += "," + TextCell(r.Taken.Specimen);
+        line += "," + (r.Taken.Temperature ? JsonNumber(r.Taken.Temperature) : std::string());
+        line += "," + (r.Taken.Humidity ? JsonNumber(r.Taken.Humidity) : std::string());
+        line += ',';
+        line += cached(modeCells, r.Config.WiringMode,
+                       [&] { return CsvField(WiringModeText(r.Config.WiringMode)); });
+        line += ',';
+        line +=
+            cached(titleCells, r.Texts.Title, [&] { return TextCell(GbkToUtf8(r.Texts.Title)); });
+        for (std::string& c : cells) {
+            c.clear();
+        }
+        for (const Quantity& q : r.Quantities) {
+            const auto at = columnOf.find(q.Name);
+            if (at != columnOf.end()) {
+                cells[at->second] = q.Over ? "over" : (q.Value ? JsonNumber(q.Value) : "");
+            }
+        }
+        for (const std::string& c : cells) {
+            line += "," + c;
+        }
+        line += "," + TextCell(GbkToUtf8(r.Texts.Main));
+        line += "," + TextCell(GbkToUtf8(r.Texts.Details));
+        line += "\r\n";
+        out << line;
+        return static_cast<bool>(out);
+    });
+    if (!error.empty()) {
+        return error;
+    }
+    out.flush();
+    return out ? std::string() : "the table could not be written";
+}
+
+} // namespace dielmon::archive
