@@ -22,12 +22,12 @@ fail() {
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{print $6, $7, $8}' >"$scratch/contents"
 echo "$(grep -vc '/$' "$scratch/contents") files, $(du -k "$deb" | cut -f1) KiB"
-for path in usr/bin/dielmon usr/bin/dielmon-sim usr/bin/dielmon-trace \
+for path in usr/bin/dielmon usr/bin/dielmon-sim usr/bin/dielmon-trace usr/bin/dielmon-archive \
     usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/$id.svg \
     usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/256x256/apps/$id.png \
     usr/share/man/man1/dielmon.1.gz usr/share/man/man1/dielmon-sim.1.gz \
-    usr/share/man/man1/dielmon-trace.1.gz \
+    usr/share/man/man1/dielmon-trace.1.gz usr/share/man/man1/dielmon-archive.1.gz \
     usr/share/doc/dielmon/copyright usr/share/doc/dielmon/changelog.gz \
     usr/share/dielmon/guide/index.html usr/share/dielmon/guide/en.html; do
     grep -q "^\./$path\( \|$\)" "$scratch/contents" || fail "the package has no /$path"
@@ -37,7 +37,7 @@ dpkg-deb -f "$deb" Depends | grep -q "fonts-arphic-uming" || fail "no dependency
 echo "== the extracted programs"
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
-for program in dielmon dielmon-sim dielmon-trace; do
+for program in dielmon dielmon-sim dielmon-trace dielmon-archive; do
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/$program" --version) ||
         fail "$program --version exits $?"
     echo "$out" | head -n 1

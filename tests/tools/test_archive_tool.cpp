@@ -68,10 +68,10 @@ TEST(ArchiveTool, HelpVersionAndWrongArguments) {
     TempDir home;
     Ran r = Tool({"--help"});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out.rfind("Usage: dielmon-archive [--home DIR] COMMAND", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.rfind("Usage: dielmon-archive [--home DIR] list [--json]", 0), 0u) << r.Out;
     r = Tool({"--version"});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0 (archive schema 1, SQLite 3.", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0\narchive schema 1, SQLite 3.", 0), 0u) << r.Out;
     EXPECT_EQ(Tool({"--home", home.Home(), "list", "--help"}).Status, 0);
 
     const struct {
@@ -105,6 +105,31 @@ TEST(ArchiveTool, HelpVersionAndWrongArguments) {
     }
     // Looking creates no archive.
     EXPECT_FALSE(std::filesystem::exists(home.File("Archive.db")));
+}
+
+TEST(ArchiveTool, WithoutHomeTheArchiveIsInTheDesktopsDataFolder) {
+    TempDir user;
+    const std::string file = user.File("one.txt");
+    ASSERT_EQ(AppendResultRun(file, Shown(1.00f, 0.30f, Day(2016, 5, 1))), "");
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-u", "XDG_DATA_HOME", "-u", "XDG_CONFIG_HOME", "-u",
+                                   "XDG_STATE_HOME", "HOME=" + user.Home(), DIELMON_ARCHIVE_EXE});
+        Process p("/usr/bin/env", args);
+        Ran r;
+        r.Out = p.ReadOut();
+        r.Err = p.ReadErr();
+        r.Status = p.Wait();
+        return r;
+    };
+    Ran r = run({"list"});
+    EXPECT_EQ(r.Status, 2); // nothing archived yet, and nothing created by looking
+    EXPECT_FALSE(std::filesystem::exists(user.File(".local/share/dielmon")));
+    r = run({"import", file});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(std::filesystem::exists(user.File(".local/share/dielmon/Archive.db")));
+    r = run({"list"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out).size(), 1u) << r.Out;
 }
 
 TEST(ArchiveTool, ImportListTrendAndExport) {

@@ -7,11 +7,13 @@
 #include "core/download.h"
 #include "core/gbk.h"
 #include "core/helpers.h"
+#include "core/homefolders.h"
 #include "core/json.h"
 #include "core/log.h"
 #include "core/resultfile.h"
 #include "serial/commreceive.h"
 #include "serial/serialcomm.h"
+#include "usage/dielmon_archive.h"
 
 #include <sqlite3.h>
 
@@ -33,51 +35,18 @@
 namespace fs = std::filesystem;
 using namespace dielmon;
 using namespace dielmon::archive;
+using dielmon::usage::kDielmonArchive;
 
 namespace {
 
-const char* const kUsage =
-    "Usage: dielmon-archive [--home DIR] COMMAND [OPTIONS]\n"
-    "The result archive Archive.db: every result of the program, found again by specimen and\n"
-    "date, followed over the years, exported.\n"
-    "\n"
-    "Commands:\n"
-    "  list [--json] [--specimen TEXT] [--since DATE] [--until DATE]\n"
-    "        the results, newest first; --specimen: those whose specimen contains TEXT\n"
-    "  import [--specimen TEXT] FILE...\n"
-    "        every result of result files saved by the program (each run of lines one result)\n"
-    "  download --port PATH\n"
-    "        every record the instrument keeps, read over the serial port\n"
-    "  trend SPECIMEN [--json]\n"
-    "        the specimen's capacitance and dissipation factor, oldest first, per wiring mode\n"
-    "  export [--output FILE] [--specimen TEXT] [--since DATE] [--until DATE]\n"
-    "        the results as CSV (UTF-8 with byte-order mark) on standard output or into FILE\n"
-    "\n"
-    "Options:\n"
-    "  --home DIR   folder of Archive.db (and Config.ini, Log/); default: the program's folder\n"
-    "  --help       this text\n"
-    "  --version    the program's version\n"
-    "DATE is YYYY-MM-DD. --json prints one JSON object per line (UTF-8).\n"
-    "Exit status: 0 done; 1 the instrument did not answer or reported an error; 2 wrong\n"
-    "arguments, a file that cannot be read or written, no archive, an archive that cannot be\n"
-    "used.\n";
-
 int Usage(const std::string& problem) {
-    std::cerr << "dielmon-archive: " << problem << "\n\n" << kUsage;
+    std::cerr << "dielmon-archive: " << problem << "\n\n" << kDielmonArchive.Help;
     return 2;
 }
 
 int Error(const std::string& problem) {
     std::cerr << "dielmon-archive: " << problem << "\n";
     return 2;
-}
-
-// The archive's folder when no --home is given: the program's own folder, where the window
-// keeps Config.ini.
-std::string ArchiveHome() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string("./") : exe.parent_path().string() + "/";
 }
 
 // The command line after the command: options with values, flags, and the rest.
@@ -363,9 +332,9 @@ extern "C" void OnInterrupt(int) {
     Interrupted = true;
 }
 
-int Download(Archive& a, const Command& c, const std::string& home) {
-    const Settings settings = LoadConfig(home + "Config.ini");
-    DebugLog log(home);
+int Download(Archive& a, const Command& c, const HomeFolders& folders) {
+    const Settings settings = LoadConfig(folders.ConfigFile);
+    DebugLog log(DebugLog::Folder{folders.LogFolder});
     FrameQueue queue;
     TCommReceiver receiver(log, queue);
     receiver.SetLineLost([&queue] { queue.LineLost(); });
@@ -540,11 +509,11 @@ int main(int argc, char** argv) {
         if (!command.empty()) {
             rest.push_back(a);
         } else if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
+            std::cout << kDielmonArchive.Help;
             return 0;
         } else if (a == "--version") {
-            std::cout << "dielmon-archive " << DIELMON_VERSION << " (archive schema "
-                      << kSchemaVersion << ", SQLite " << sqlite3_libversion() << ")\n";
+            std::cout << kDielmonArchive.VersionLine() << "\narchive schema " << kSchemaVersion
+                      << ", SQLite " << sqlite3_libversion() << "\n";
             return 0;
         } else if (a == "--home") {
             if (k + 1 >= args.size()) {
@@ -564,17 +533,17 @@ int main(int argc, char** argv) {
     }
     for (const std::string& a : rest) {
         if (a == "--help" || a == "-h") {
-            std::cout << kUsage;
+            std::cout << kDielmonArchive.Help;
             return 0;
         }
     }
-    std::string folder = home ? *home : ArchiveHome();
-    if (folder.empty()) {
-        folder = ".";
+    // The folders the window of this installation uses.
+    std::string given = home.value_or("");
+    if (home && (given.empty() || given.back() != '/')) {
+        given += '/';
     }
-    if (folder.back() != '/') {
-        folder += '/';
-    }
+    const HomeFolders folders = ResolveHomeFolders(given, ExecutableFolder(argv[0]));
+    const std::string& folder = folders.DataFolder;
     const bool writes = command == "import" || command == "download";
     if (command != "list" && command != "trend" && command != "export" && !writes) {
         return Usage("unknown command " + command);
@@ -585,8 +554,11 @@ int main(int argc, char** argv) {
         return Usage(problem);
     }
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
+    if (home && !fs::is_directory(folder, ec)) {
         return Error("there is no folder " + folder);
+    }
+    if (writes && !home) {
+        fs::create_directories(folder, ec); // the desktop's data folder, on first use
     }
     std::unique_ptr<Archive> archive = OpenArchive(folder + kArchiveFileName, writes);
     if (!archive) {
@@ -599,7 +571,7 @@ int main(int argc, char** argv) {
         return Import(*archive, c);
     }
     if (command == "download") {
-        return Download(*archive, c, folder);
+        return Download(*archive, c, folders);
     }
     if (command == "trend") {
         return Trend(*archive, c);
