@@ -114,10 +114,7 @@ void TfrmSetComm::BitBtn1Click() {
     form.StopIndex = Edt_StopNum->currentIndex();
     form.MarkIndex = CBx_Mark->currentIndex();
     // A typed rate counts only when it is one of the listed items.
-    form.BaudIndex = CombBaud->findText(CombBaud->currentText(), Qt::MatchExactly);
-    if (CombBaud->currentText().isEmpty()) {
-        form.BaudIndex = -1;
-    }
+    form.BaudIndex = BaudItemIndex(G(CombBaud->currentText()));
     const auto checked = ValidateSettingsForm(form, Settings_);
     if (const auto* refusal = std::get_if<std::string>(&checked)) {
         // Every field is checked before anything changes, in memory or on disk.

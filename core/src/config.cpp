@@ -273,8 +273,11 @@ std::string DevicePath(const std::string& comName) {
         return comName;
     }
     if (comName.size() > 3 && SameName(comName.substr(0, 3), "COM")) {
-        const auto n = ParseInt(comName.substr(3));
-        if (n && *n >= 1 && comName[3] != '+' && comName[3] != '-') {
+        // Digits only: a port name is no typed number, "COM 3" is no COM3.
+        const std::string number = comName.substr(3);
+        const bool digits = number.find_first_not_of("0123456789") == std::string::npos;
+        const auto n = digits ? ParseInt(number) : std::nullopt;
+        if (n && *n >= 1) {
             return "/dev/ttyS" + std::to_string(*n - 1);
         }
     }
@@ -285,6 +288,17 @@ const std::vector<std::string>& BaudItems() {
     static const std::vector<std::string> items = {"300",   "600",   "1200",   "2400",  "9600",
                                                    "28800", "57600", "115200", "230400"};
     return items;
+}
+
+int BaudItemIndex(const std::string& text) {
+    const std::string rate = TrimBlanks(text);
+    const auto& items = BaudItems();
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        if (items[k] == rate) {
+            return static_cast<int>(k);
+        }
+    }
+    return -1;
 }
 
 const std::vector<std::string>& StopBitItems() {

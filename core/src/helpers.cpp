@@ -251,7 +251,21 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-std::optional<int> ParseInt(const std::string& text) {
+std::string TrimBlanks(const std::string& text) {
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && blank(text[first])) {
+        ++first;
+    }
+    while (last > first && blank(text[last - 1])) {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
+
+std::optional<int> ParseInt(const std::string& typed) {
+    const std::string text = TrimBlanks(typed);
     std::size_t k = 0;
     bool negative = false;
     if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
@@ -278,7 +292,8 @@ std::optional<int> ParseInt(const std::string& text) {
     return static_cast<int>(v);
 }
 
-std::optional<double> ParseDecimal(const std::string& text) {
+std::optional<double> ParseDecimal(const std::string& typed) {
+    const std::string text = TrimBlanks(typed);
     // sign? digits* ("." digits*)? (e sign? digits+)?, at least one mantissa digit
     std::size_t k = 0;
     if (k < text.size() && (text[k] == '+' || text[k] == '-')) {

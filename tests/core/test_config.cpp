@@ -63,6 +63,45 @@ TEST(Config, SaveWritesFiveKeysAndKeepsEverythingElse) {
         "a=b\r\n[Config]\r\nComName=COM1\r\nDataNum=8\r\nStopNum=0\r\nMark=0\r\nBaud=9600\r\n");
 }
 
+TEST(Config, KeysInAnotherCaseAreReplacedInPlace) {
+    TempDir dir;
+    const std::string path = dir.File("Config.ini");
+    WriteAll(path, "[CONFIG]\r\nbaud=9600\r\ncomname=COM2\r\nDATANUM=7\r\nhelpfilename=h.pdf\r\n");
+    Settings s = LoadConfig(path);
+    EXPECT_EQ(s.Baud, 9600);
+    EXPECT_EQ(s.ComName, "COM2");
+    EXPECT_EQ(s.DataNum, 7);
+    s.Baud = 115200;
+    s.ComName = "ttyUSB0";
+    ASSERT_EQ(SaveConfig(path, s), "");
+    EXPECT_EQ(ReadAll(path), "[CONFIG]\r\nBaud=115200\r\nComName=ttyUSB0\r\nDataNum=7\r\n"
+                             "helpfilename=h.pdf\r\nStopNum=0\r\nMark=0\r\n");
+    const Settings back = LoadConfig(path);
+    EXPECT_EQ(back.Baud, 115200);
+    EXPECT_EQ(back.ComName, "ttyUSB0");
+    EXPECT_EQ(back.HelpFileName, "h.pdf");
+}
+
+TEST(Config, BlanksAroundNumbersInTheFileAndTheDialog) {
+    const Settings s = ParseConfig("[Config]\r\nBaud= 19200\t\r\nDataNum=\t7 \r\nMark = 2\r\n");
+    EXPECT_EQ(s.Baud, 19200);
+    EXPECT_EQ(s.DataNum, 7);
+    EXPECT_EQ(s.Mark, 2);
+    EXPECT_EQ(ParseConfig("[Config]\r\nBaud=96 00\r\n").Baud, 9600); // no number: default
+    EXPECT_EQ(BaudItemIndex(" 9600 "), 4);
+    EXPECT_EQ(BaudItemIndex("230400"), 8);
+    EXPECT_EQ(BaudItemIndex("19200"), -1);
+    EXPECT_EQ(BaudItemIndex("9 600"), -1);
+    EXPECT_EQ(BaudItemIndex(""), -1);
+    const auto checked = ValidateSettingsForm({"COM2", " 7 ", 0, 0, 4}, Settings{});
+    ASSERT_TRUE(std::holds_alternative<Settings>(checked));
+    EXPECT_EQ(std::get<Settings>(checked).DataNum, 7);
+    // A port name is no number: "COM 3" is a name of its own.
+    EXPECT_EQ(DevicePath("COM 3"), "/dev/COM 3");
+    EXPECT_EQ(DevicePath("COM3 "), "/dev/COM3 ");
+    EXPECT_EQ(DevicePath("COM+3"), "/dev/COM+3");
+}
+
 TEST(Config, UnwritableFilesAreReported) {
     TempDir dir;
     const std::string inMissingFolder = dir.File("none/Config.ini");
