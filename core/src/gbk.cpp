@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <iconv.h>
 
 namespace dielmon {
@@ -83,6 +84,46 @@ std::string Utf8ToGbk(const std::string& utf8) {
         }
         return n;
     });
+}
+
+bool IsUtf8(const std::string& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    for (std::size_t k = 0; k < n;) {
+        const unsigned char c = p[k];
+        std::size_t length = 0;
+        std::uint32_t value = 0;
+        if (c < 0x80) {
+            ++k;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            value = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            value = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            value = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (k + length > n) {
+            return false;
+        }
+        for (std::size_t j = 1; j < length; ++j) {
+            if ((p[k + j] & 0xC0) != 0x80) {
+                return false;
+            }
+            value = (value << 6) | (p[k + j] & 0x3Fu);
+        }
+        const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
+        if (overlong || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
+            return false;
+        }
+        k += length;
+    }
+    return true;
 }
 
 } // namespace dielmon

@@ -10,5 +10,8 @@ namespace dielmon {
 std::string GbkToUtf8(const std::string& gbk);
 // Characters that GBK cannot hold become "?".
 std::string Utf8ToGbk(const std::string& utf8);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool IsUtf8(const std::string& bytes);
 
 } // namespace dielmon

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -108,6 +110,30 @@ std::string SimProgram() {
         return "/nonexistent/dielmon-sim";
     }
     return program;
+}
+
+int AsUnprivilegedUser(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
+                                 ::setuid(kUnprivilegedUser) != 0)) {
+            ::_exit(255);
+        }
+        ::_exit(body() & 0xFF);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 255) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace dielmon::test

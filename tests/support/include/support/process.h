@@ -2,6 +2,7 @@
 // reaped if still running at the end.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -35,5 +36,13 @@ private:
 
 // dielmon-sim, the program named by the environment variable DIELMON_SIM.
 std::string SimProgram();
+
+// The user id a privileged test drops to: nobody.
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
+// Runs `body` in a forked child as a user to whom file permissions apply (nobody, when the
+// test runs as root) and returns its result (0 to 255), or -1 when the child could not drop
+// its privileges or did not end normally. Call it while the test runs no other threads.
+int AsUnprivilegedUser(const std::function<int()>& body);
 
 } // namespace dielmon::test
