@@ -175,6 +175,8 @@ private:
     // A deletion sent and not yet acknowledged. Records move up a number when one is deleted,
     // so a second "删除" on the same row before the answer would delete another record.
     bool DeletePending_ = false;
+    // The folder of the last result file or report chosen, where the file dialogs start.
+    QString LastFolder_;
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.

@@ -34,6 +34,8 @@ TfrmSetComm::TfrmSetComm(Settings& settings, std::string configFileName, Dialogs
         auto* c = new QComboBox(panel);
         c->setObjectName(QString::fromLatin1(name));
         c->setEditable(editable);
+        // Enter in a typed text keeps the text; it never grows the list.
+        c->setInsertPolicy(QComboBox::NoInsert);
         c->setGeometry(x, y, w, 22);
         return c;
     };
