@@ -4,6 +4,7 @@
 #include "core/helpers.h"
 #include "core/history.h"
 #include "core/texts.h"
+#include "portrefusal.h"
 #include "qtgbk.h"
 #include "serial/commport.h"
 #include "serial/portlist.h"
@@ -541,7 +542,8 @@ void TfrmDielmon::OpenPort() {
                     static_cast<std::uint8_t>(Settings_.StopNum), 0)) {
         S_.PortOpen = true;
     } else {
-        Message(path + texts::kOpenPortFailed, Dialogs::Icon::None);
+        Message(path + texts::kOpenPortFailed + PortRefusalSecondLine(FComm->LastRefusal(), path),
+                Dialogs::Icon::None);
     }
 }
 

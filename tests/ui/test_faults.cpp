@@ -1,6 +1,8 @@
 // Faults on the line and in the file system, end to end: the real window against an
 // instrument that misbehaves, a line that vanishes, and files and folders that refuse.
 #include "fixture.h"
+#include "portrefusal.h"
+#include "support/process.h"
 #include "support/pty.h"
 
 #include "core/commands.h"
@@ -14,6 +16,7 @@
 #include "sim/payloads.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -265,6 +268,66 @@ TEST(LineFaults, ALineLostBeforeConnectingLeavesThePanelEmptyAndDisabled) {
         EXPECT_FALSE(f.W(name)->isEnabled()) << name;
     }
     EXPECT_TRUE(f.Menu("N1")->isEnabled());
+}
+
+TEST(PortFaults, APortSomeoneElseHoldsIsRefusedAndTheBoxSaysWho) {
+    Fixture f({}, false);
+    PseudoTerminal pty;
+    const QString firstLine = QString::fromStdString(pty.Path()) + Q(texts::kOpenPortFailed);
+    {
+        DeviceHolder other(pty.Path());
+        ASSERT_TRUE(other.Holding());
+        f.Open(pty.Path());
+        ASSERT_EQ(f.Dialogs.Messages.size(), 1u);
+        const QStringList lines = f.Dialogs.LastText().split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0], firstLine);
+        EXPECT_EQ(lines[1],
+                  QStringLiteral("该串口正被另一个程序（sleep，进程号%1）使用，请先关闭那个程序。")
+                      .arg(other.Pid()));
+        EXPECT_EQ(f.Dialogs.Messages[0].Kind, Dialogs::Icon::None);
+        EXPECT_FALSE(f.Window->State().PortOpen);
+    }
+
+    // A lock file of a live process refuses it too; while the window holds the port, the lock
+    // file names the window's process.
+    TempDir locks;
+    const QByteArray oldLocks = qgetenv("DIELMON_LOCK_DIR");
+    qputenv("DIELMON_LOCK_DIR", QByteArray::fromStdString(locks.Path().string()));
+    const std::string lock = PortLockPath(pty.Path());
+    {
+        Process other("/bin/sleep", {"600"});
+        WriteAll(lock, std::to_string(other.Pid()) + "\n");
+        f.Window.reset();
+        f.Dialogs.Messages.clear();
+        f.Open(pty.Path());
+        ASSERT_EQ(f.Dialogs.Messages.size(), 1u);
+        EXPECT_EQ(f.Dialogs.LastText(),
+                  firstLine + QStringLiteral("\n该串口已被另一个程序（进程号%1）锁定：%2")
+                                  .arg(other.Pid())
+                                  .arg(QString::fromStdString(lock)));
+    }
+    f.Window.reset();
+    f.Dialogs.Messages.clear();
+    f.Open(pty.Path()); // the lock file's process has ended
+    EXPECT_TRUE(f.Dialogs.Messages.empty()) << f.Dialogs.LastText().toStdString();
+    EXPECT_TRUE(f.Window->State().PortOpen);
+    EXPECT_EQ(std::atoi(ReadAll(lock).c_str()), ::getpid());
+    f.Window.reset();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(lock))) << "left behind at the close";
+    qputenv("DIELMON_LOCK_DIR", oldLocks);
+
+    // A device the user may not open: the group to join.
+    const QString permission =
+        Q(PortRefusalSecondLine({PortRefusal::Reason::NoPermission, EACCES, 0}, pty.Path()));
+    EXPECT_TRUE(permission.startsWith(QStringLiteral("\n当前用户没有使用该串口的权限")));
+    // The device's group, or dialout where the device belongs to root's group alone.
+    const std::string group = DeviceGroup(pty.Path());
+    EXPECT_TRUE(permission.contains(
+        QStringLiteral("用户须属于设备所属的组 ") +
+        QString::fromStdString(group.empty() || group == "root" ? "dialout" : group)))
+        << permission.toStdString();
+    EXPECT_TRUE(permission.contains(QStringLiteral("usermod -aG")));
 }
 
 TEST(FileFaults, WithoutAWritableLogTheProgramRunsOnUnchanged) {

@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +111,25 @@ std::string SimProgram() {
         return "/nonexistent/dielmon-sim";
     }
     return program;
+}
+
+DeviceHolder::DeviceHolder(const std::string& path)
+    : Path_(path), Process_("/bin/sh", {"-c", "exec sleep 600 0<>\"$0\"", path}) {}
+
+DeviceHolder::~DeviceHolder() {
+    Process_.Signal(SIGKILL);
+}
+
+bool DeviceHolder::Holding() const {
+    struct stat device {};
+    if (::stat(Path_.c_str(), &device) != 0) {
+        return false;
+    }
+    return WaitUntil([&] {
+        struct stat held {};
+        return ::stat(("/proc/" + std::to_string(Pid()) + "/fd/0").c_str(), &held) == 0 &&
+               held.st_rdev == device.st_rdev;
+    });
 }
 
 int AsUnprivilegedUser(const std::function<int()>& body) {

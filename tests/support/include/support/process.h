@@ -17,6 +17,7 @@ public:
     Process& operator=(const Process&) = delete;
 
     bool Running() const { return Pid_ > 0; }
+    pid_t Pid() const { return Pid_; }
     bool Signal(int signal) const;
     // A line of its standard output without the line break; empty after the deadline.
     std::string ReadLine();
@@ -36,6 +37,22 @@ private:
 
 // dielmon-sim, the program named by the environment variable DIELMON_SIM.
 std::string SimProgram();
+
+// Another process that holds a device open (and nothing else of ours) until it is destroyed.
+class DeviceHolder {
+public:
+    explicit DeviceHolder(const std::string& path);
+    ~DeviceHolder();
+    DeviceHolder(const DeviceHolder&) = delete;
+    DeviceHolder& operator=(const DeviceHolder&) = delete;
+    pid_t Pid() const { return Process_.Pid(); }
+    // Waits until the device shows among its open files; false after the deadline.
+    bool Holding() const;
+
+private:
+    std::string Path_;
+    Process Process_;
+};
 
 // The user id a privileged test drops to: nobody.
 inline constexpr uid_t kUnprivilegedUser = 65534;
