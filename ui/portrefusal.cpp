@@ -38,7 +38,9 @@ std::string PortRefusalSecondLine(const PortRefusal& refusal, const std::string&
         break;
     }
     }
-    return "\n" + G(line);
+    std::string second = "\n";
+    second += G(line);
+    return second;
 }
 
 } // namespace dielmon

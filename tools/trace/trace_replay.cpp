@@ -342,13 +342,20 @@ std::string RenderJson(const TraceEvent& e) {
     out += ",\"name\":" + JsonString(e.Name);
     out += ",\"frame\":" + JsonString(HexPairs(e.Frame.data(), static_cast<int>(e.Frame.size())));
     out += ",\"fields\":{";
+    // Each part appended on its own: "," + text would insert at the front, where GCC 12 at -O3
+    // warns of an overlapping copy that cannot happen (-Wrestrict).
     for (std::size_t k = 0; k < e.Fields.size(); ++k) {
-        out += (k ? "," : "") + JsonString(e.Fields[k].Name) + ":" + JsonValue(e.Fields[k]);
+        out += k ? "," : "";
+        out += JsonString(e.Fields[k].Name);
+        out += ":";
+        out += JsonValue(e.Fields[k]);
     }
     out += "},\"texts\":{";
     for (std::size_t k = 0; k < e.Texts.size(); ++k) {
-        out += (k ? "," : "") + JsonString(e.Texts[k].first) + ":" +
-               JsonString(GbkToUtf8(e.Texts[k].second));
+        out += k ? "," : "";
+        out += JsonString(e.Texts[k].first);
+        out += ":";
+        out += JsonString(GbkToUtf8(e.Texts[k].second));
     }
     out += "},\"rows\":[";
     if (e.Row) {
