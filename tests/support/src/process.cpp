@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <grp.h>
 #include <poll.h>
 #include <spawn.h>
@@ -125,10 +126,14 @@ bool DeviceHolder::Holding() const {
     if (::stat(Path_.c_str(), &device) != 0) {
         return false;
     }
+    // The shell opens the device, then becomes sleep: both must have happened.
+    const std::string process = "/proc/" + std::to_string(Pid());
     return WaitUntil([&] {
         struct stat held {};
-        return ::stat(("/proc/" + std::to_string(Pid()) + "/fd/0").c_str(), &held) == 0 &&
-               held.st_rdev == device.st_rdev;
+        std::ifstream comm(process + "/comm");
+        std::string name;
+        return std::getline(comm, name) && name == "sleep" &&
+               ::stat((process + "/fd/0").c_str(), &held) == 0 && held.st_rdev == device.st_rdev;
     });
 }
 

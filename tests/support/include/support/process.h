@@ -46,7 +46,8 @@ public:
     DeviceHolder(const DeviceHolder&) = delete;
     DeviceHolder& operator=(const DeviceHolder&) = delete;
     pid_t Pid() const { return Process_.Pid(); }
-    // Waits until the device shows among its open files; false after the deadline.
+    // Waits until it runs as "sleep" with the device among its open files; false after the
+    // deadline.
     bool Holding() const;
 
 private:
