@@ -255,7 +255,12 @@ ResultFileContent ParseResultFile(const std::string& bytes) {
         const std::size_t end =
             k + 1 < separators.size() ? separators[k + 1].HeadingBegin : text.size();
         LineReader lines(text, separators[k].Line.Next, end);
-        content.All.push_back(ReadResult(lines));
+        ResultTexts result = ReadResult(lines);
+        // A heading and separator with nothing under them is no result; the first run always
+        // counts, as "打开文件" always showed it.
+        if (k == 0 || !(result == ResultTexts{})) {
+            content.All.push_back(std::move(result));
+        }
     }
     content.Texts = content.All.front();
     return content;

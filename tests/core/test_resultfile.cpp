@@ -200,6 +200,10 @@ TEST(ResultFile, EveryResultOfAFileIsRead) {
     EXPECT_EQ(c.All[1], noDetails);
     EXPECT_EQ(c.All[2], newer);
     EXPECT_EQ(c.Texts, older);
+    // A heading and separator with nothing under them adds no result.
+    EXPECT_EQ(ParseResultFile(ResultFileRun(older) + ResultFileRun({})).All.size(), 1u);
+    EXPECT_EQ(ParseResultFile(ResultFileRun({}) + ResultFileRun(older)).All,
+              (std::vector<ResultTexts>{{}, older}));
     // One result is read as it always was, to the end of the file.
     EXPECT_EQ(ParseResultFile(ResultFileRun(noDetails) + "tail\r\n").All,
               (std::vector<ResultTexts>{{noDetails.Title, noDetails.Main, "tail\r\n"}}));

@@ -31,7 +31,8 @@ struct ResultFileContent {
     enum Status { Ok, CannotRead, NotOurFile } State = Ok;
     ResultTexts Texts; // the first result; blocks that are missing stay empty
     // Every result of the file, in the order they were saved; the first is Texts. A file
-    // holds as many results as it has separator lines (saving appends a run each time).
+    // holds as many results as it has separator lines under a heading (saving appends a run
+    // each time); a further run with nothing in it is left out.
     std::vector<ResultTexts> All;
     std::string Error; // for CannotRead: why (GBK)
 };
