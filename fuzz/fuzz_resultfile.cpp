@@ -4,6 +4,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -33,11 +34,17 @@ void CheckBlock(const std::string& text) {
     FUZZ_CHECK(lines <= kMaxBlockLines);
 }
 
-void CheckRead(const ResultFileContent& c) {
-    FUZZ_CHECK(c.State == ResultFileContent::Ok || c.State == ResultFileContent::NotOurFile);
+void CheckRead(const ResultFileContent& c, std::size_t size) {
+    // Only a line longer than any of a result makes the bytes unreadable.
+    FUZZ_CHECK(c.State != ResultFileContent::CannotRead || size > kMaxResultLineBytes);
     if (c.State != ResultFileContent::Ok) {
         FUZZ_CHECK(c.Texts == ResultTexts{});
+        FUZZ_CHECK(c.All.empty());
         return;
+    }
+    FUZZ_CHECK(!c.All.empty() && c.All.front() == c.Texts);
+    for (const ResultChoice& choice : ResultChoices(c.All)) {
+        FUZZ_CHECK(choice.Index < c.All.size());
     }
     const std::string& title = c.Texts.Title;
     FUZZ_CHECK(title.find_first_of("\r\n") == std::string::npos);
@@ -68,8 +75,14 @@ int LineCount(const std::string& block) {
     return lines;
 }
 
-// Texts read from a file that saving them again must reproduce.
+// Texts read from a file that saving them again must reproduce. A text with a row of "="
+// under the heading would start a result of its own.
 bool RoundTrips(const ResultTexts& t) {
+    for (const std::string* text : {&t.Title, &t.Main, &t.Details}) {
+        if (text->find("============") != std::string::npos) {
+            return false;
+        }
+    }
     return !t.Title.empty() && !t.Main.empty() && !t.Details.empty() &&
            LineCount(t.Main) <= kMaxSavedBlockLines && LineCount(t.Details) <= kMaxSavedBlockLines;
 }
@@ -80,6 +93,10 @@ std::string Line(FuzzedDataProvider& in) {
         if (c == '\r' || c == '\n') {
             c = ' ';
         }
+    }
+    // A row of "=" is left to the reading of foreign bytes below.
+    if (line.find("============") != std::string::npos) {
+        std::replace(line.begin(), line.end(), '=', '-');
     }
     return IsBlankLine(line) ? "x" + line : line;
 }
@@ -108,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const ResultFileContent c =
         ParseResultFile(std::string(reinterpret_cast<const char*>(data), size));
-    CheckRead(c);
+    CheckRead(c, size);
     if (c.State == ResultFileContent::Ok && RoundTrips(c.Texts)) {
         CheckRoundTrip(c.Texts);
     }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class QPrinter;
 class QWidget;
 
 namespace dielmon {
@@ -20,10 +21,18 @@ public:
     virtual ~Dialogs() = default;
     virtual Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                            Buttons buttons) = 0;
-    // The chosen file, or an empty string when the operator cancels.
-    virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
-                                 const QString& defaultSuffix) = 0;
-    virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // The chosen file, or an empty string when the operator cancels. A save dialog starts at
+    // `start` (a folder and a suggested file name), an open dialog in the folder `start`.
+    virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& start,
+                                 const QString& filter, const QString& defaultSuffix) = 0;
+    virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& start,
+                                 const QString& filter) = 0;
+    // One of the items, chosen from a list (the first is chosen at the start): its index, or
+    // -1 when the operator cancels.
+    virtual int ChooseItem(QWidget* parent, const QString& caption, const QString& label,
+                           const QStringList& items) = 0;
+    // The print dialog on the printer: false when the operator cancels.
+    virtual bool ChoosePrinter(QWidget* parent, QPrinter& printer) = 0;
     // Opens a document with the desktop's default viewer.
     virtual bool OpenDocument(const QString& path) = 0;
 };
@@ -33,9 +42,13 @@ class QtDialogs : public Dialogs {
 public:
     Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                    Buttons buttons) override;
-    QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
-                         const QString& defaultSuffix) override;
-    QString OpenFileName(QWidget* parent, const QString& title, const QString& filter) override;
+    QString SaveFileName(QWidget* parent, const QString& title, const QString& start,
+                         const QString& filter, const QString& defaultSuffix) override;
+    QString OpenFileName(QWidget* parent, const QString& title, const QString& start,
+                         const QString& filter) override;
+    int ChooseItem(QWidget* parent, const QString& caption, const QString& label,
+                   const QStringList& items) override;
+    bool ChoosePrinter(QWidget* parent, QPrinter& printer) override;
     bool OpenDocument(const QString& path) override;
 };
 

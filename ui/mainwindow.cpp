@@ -4,6 +4,7 @@
 #include "core/helpers.h"
 #include "core/history.h"
 #include "core/texts.h"
+#include "portrefusal.h"
 #include "qtgbk.h"
 #include "serial/commport.h"
 #include "serial/portlist.h"
@@ -591,7 +592,8 @@ void TfrmDielmon::OpenPort() {
                                 static_cast<std::uint8_t>(Settings_.DataNum),
                                 static_cast<std::uint8_t>(Settings_.Mark),
                                 static_cast<std::uint8_t>(Settings_.StopNum), 0);
-    Apply(Controller_.PortOpened(ok, path));
+    Apply(Controller_.PortOpened(
+        ok, path, ok ? std::string() : PortRefusalSecondLine(FComm->LastRefusal(), path)));
 }
 
 void TfrmDielmon::ReopenPort() {

@@ -152,6 +152,8 @@ private:
     // The revisions of the controller's panel and list last mirrored into the widgets.
     std::uint64_t PanelMirrored_ = ~std::uint64_t{0};
     std::uint64_t HistoryMirrored_ = ~std::uint64_t{0};
+    // The folder of the last result file or report chosen, where the file dialogs start.
+    QString LastFolder_;
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.

@@ -261,7 +261,8 @@ PrintOutcome PrintReport(const std::string& title, const std::string& body,
                          const std::string& details) {
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull()) {
-        return PrintOutcome::NoPrinter;
+        return QPrinterInfo::availablePrinterNames().isEmpty() ? PrintOutcome::NoPrinter
+                                                               : PrintOutcome::NoDefaultPrinter;
     }
     QPrinter printer(info, QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::NativeFormat);

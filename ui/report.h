@@ -38,7 +38,12 @@ private:
 // page continues on the next one. False when the device cannot be painted on.
 bool PaintReport(QPagedPaintDevice& device, const ResultTexts& texts);
 
-enum class PrintOutcome { Printed, NoPrinter, Failed };
+enum class PrintOutcome {
+    Printed,
+    NoPrinter,        // the system lists no printer at all
+    NoDefaultPrinter, // printers are installed, but none is the default: one must be chosen
+    Failed,
+};
 
 // PrintReport: one copy on the default printer at once, without preview or dialog.
 PrintOutcome PrintReport(const std::string& title, const std::string& body,

@@ -35,6 +35,8 @@ TfrmSetComm::TfrmSetComm(Settings& settings, std::string configFileName, Dialogs
         auto* c = new QComboBox(panel);
         c->setObjectName(QString::fromLatin1(name));
         c->setEditable(editable);
+        // Enter in a typed text keeps the text; it never grows the list.
+        c->setInsertPolicy(QComboBox::NoInsert);
         c->setGeometry(x, y, w, 22);
         return c;
     };
@@ -117,10 +119,7 @@ void TfrmSetComm::BitBtn1Click() {
     form.StopIndex = Edt_StopNum->currentIndex();
     form.MarkIndex = CBx_Mark->currentIndex();
     // A typed rate counts only when it is one of the listed items.
-    form.BaudIndex = CombBaud->findText(CombBaud->currentText(), Qt::MatchExactly);
-    if (CombBaud->currentText().isEmpty()) {
-        form.BaudIndex = -1;
-    }
+    form.BaudIndex = BaudItemIndex(G(CombBaud->currentText()));
     const auto checked = ValidateSettingsForm(form, Settings_);
     if (const auto* refusal = std::get_if<std::string>(&checked)) {
         // Every field is checked before anything changes, in memory or on disk.

@@ -2,14 +2,13 @@
 
 #include "fileio.h"
 
+#include "core/gbk.h"
 #include "core/helpers.h"
 #include "core/texts.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,15 +110,68 @@ std::string WithoutBom(const std::string& bytes) {
     return bytes.rfind(kUtf8Bom, 0) == 0 ? bytes.substr(3) : bytes;
 }
 
+// A settings file is a few lines; anything larger is no settings file of ours.
+constexpr std::size_t kMaxConfigBytes = 1u << 20;
+
+// Only a regular file is read, so that a FIFO or a device in its place cannot hold the
+// program up at its start.
 bool ReadFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    int error = 0;
+    return detail::ReadRegularFile(path, kMaxConfigBytes, bytes, error) == detail::ReadOutcome::Ok;
+}
+
+// The file a save writes: the end of a chain of symbolic links, so that the link stays a link
+// and the file it names gets the settings (also when that file does not exist yet).
+std::string SaveTarget(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return path;
+        }
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) {
+            return path;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        if (target.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            target.insert(0,
+                          slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+        }
+        path = target;
+    }
+    return path;
+}
+
+// A new file beside the target, under a name no other file has: a temporary file left over
+// from an earlier save is passed over, never written through. -1 when the folder takes none.
+int CreateTemporary(const std::string& target, std::string& name) {
+    for (int k = 0; k < 100; ++k) {
+        name = target + (k == 0 ? ".new" : Format(".new%d-%d", static_cast<int>(::getpid()), k));
+        const int fd =
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Writes the bytes over the file itself, for a folder that takes no new file. When that fails
+// the old bytes are put back as far as the disk allows.
+bool RewriteInPlace(const std::string& target, const std::string& bytes, const std::string& old) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return false;
     }
-    std::ostringstream all;
-    all << in.rdbuf();
-    bytes = all.str();
-    return !in.bad();
+    bool ok = detail::WriteFully(fd, bytes) == 0 &&
+              ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+    if (!ok && ::lseek(fd, 0, SEEK_SET) == 0 && detail::WriteFully(fd, old) == 0) {
+        (void)::ftruncate(fd, static_cast<off_t>(old.size()));
+    }
+    ok = ::close(fd) == 0 && ok;
+    return ok;
 }
 
 } // namespace
@@ -239,33 +291,41 @@ std::string UpdateConfigText(const std::string& existing, const Settings& s) {
 }
 
 std::string SaveConfig(const std::string& path, const Settings& s) {
-    const std::string failure = Format(texts::kUnableToWrite, path.c_str());
+    // The path is a file-system name (UTF-8); the message is GBK like every text of ours.
+    const std::string failure = Format(texts::kUnableToWrite, Utf8ToGbk(path).c_str());
+    const std::string target = SaveTarget(path);
     std::string existing;
     struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists &&
-        (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0 || !ReadFile(path, existing))) {
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0 ||
+                   !ReadFile(target, existing))) {
         return failure;
     }
     const std::string bytes = UpdateConfigText(existing, s);
     // A new file is written beside the old one and renamed over it, so that a full disk or a
     // crash never leaves a half-written settings file.
-    const std::string temp = path + ".new";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return failure;
-    }
-    if (exists) {
-        (void)::fchmod(fd, st.st_mode & 07777);
-    }
-    bool ok = detail::WriteFully(fd, bytes) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::string temp;
+    const int fd = CreateTemporary(target, temp);
+    if (fd >= 0) {
+        if (exists) {
+            (void)::fchmod(fd, st.st_mode & 07777);
+            // Only root may give the file back to its owner; anyone else makes it their own.
+            (void)::fchown(fd, st.st_uid, st.st_gid);
+        }
+        bool ok = detail::WriteFully(fd, bytes) == 0;
+        ok = ok && ::fsync(fd) == 0;
+        ok = ::close(fd) == 0 && ok;
+        if (ok && std::rename(temp.c_str(), target.c_str()) == 0) {
+            return {};
+        }
         ::unlink(temp.c_str());
-        return failure;
     }
-    return {};
+    // The folder takes no new file (or no rename: a sticky folder and someone else's file),
+    // but the file itself may be writable.
+    if (exists && RewriteInPlace(target, bytes, existing)) {
+        return {};
+    }
+    return failure;
 }
 
 std::string DevicePath(const std::string& comName) {
@@ -273,8 +333,11 @@ std::string DevicePath(const std::string& comName) {
         return comName;
     }
     if (comName.size() > 3 && SameName(comName.substr(0, 3), "COM")) {
-        const auto n = ParseInt(comName.substr(3));
-        if (n && *n >= 1 && comName[3] != '+' && comName[3] != '-') {
+        // Digits only: a port name is no typed number, "COM 3" is no COM3.
+        const std::string number = comName.substr(3);
+        const bool digits = number.find_first_not_of("0123456789") == std::string::npos;
+        const auto n = digits ? ParseInt(number) : std::nullopt;
+        if (n && *n >= 1) {
             return "/dev/ttyS" + std::to_string(*n - 1);
         }
     }
@@ -285,6 +348,17 @@ const std::vector<std::string>& BaudItems() {
     static const std::vector<std::string> items = {"300",   "600",   "1200",   "2400",  "9600",
                                                    "28800", "57600", "115200", "230400"};
     return items;
+}
+
+int BaudItemIndex(const std::string& text) {
+    const std::string rate = TrimBlanks(text);
+    const auto& items = BaudItems();
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        if (items[k] == rate) {
+            return static_cast<int>(k);
+        }
+    }
+    return -1;
 }
 
 const std::vector<std::string>& StopBitItems() {

@@ -200,7 +200,7 @@ void TestController::EndTest() {
     SetPanelLocked(false);
 }
 
-Effects TestController::PortOpened(bool ok, const std::string& path) {
+Effects TestController::PortOpened(bool ok, const std::string& path, const std::string& why) {
     Effects e;
     if (path != PortPath_ && TestInProgress() && !PortPath_.empty()) {
         // The instrument under test is on the old port: nothing on this one can stop it, and
@@ -211,7 +211,7 @@ Effects TestController::PortOpened(bool ok, const std::string& path) {
     S_.PortOpen = ok;
     PortDown_ = !ok;
     if (!ok) {
-        e.Messages.push_back({MessageRequest::Icon::None, path + texts::kOpenPortFailed});
+        e.Messages.push_back({MessageRequest::Icon::None, path + texts::kOpenPortFailed + why});
     }
     return e;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <iconv.h>
 
 namespace dielmon {
@@ -84,5 +85,6 @@ std::string Utf8ToGbk(const std::string& utf8) {
         return n;
     });
 }
+
 
 } // namespace dielmon

@@ -33,13 +33,16 @@ void InsertFirst(ComboModel& c, const std::string& text) {
     }
 }
 
-// Rounded to the nearest integer with halves to even, as decimal text; empty when the value
-// is not finite, so that no integer conversion ever sees it.
-std::string RoundedIntegerText(double v) {
-    if (!std::isfinite(v)) {
-        return {};
+// The texts the external standard's fields hold before any instrument has reported.
+const char* const kDefaultCapacitanceText = "50.000";
+const char* const kDefaultDissipationText = "0.000";
+
+// A reported value that is no number leaves the field as it was, or gives it its first text
+// when it is empty: an empty field would send 0 for itself and for every field after it.
+void KeepOrDefault(EditModel& field, const char* defaultText) {
+    if (field.Text.empty()) {
+        field.Text = defaultText;
     }
-    return Format("%.0f", std::nearbyint(v) + 0.0);
 }
 
 } // namespace
@@ -99,8 +102,8 @@ Panel::Panel() {
                            "12V", "15V", "20V", "25V", "30V", "35V", "40V", "50V"};
     CBox_JLCultUp.Items = {"3A",  "4A",  "5A",  "6A",  "7A",  "8A",  "9A",  "10A",
                            "11A", "12A", "13A", "14A", "15A", "16A", "20A", "30A"};
-    Edt_C.Text = "50.000";
-    Edt_JS.Text = "0.000";
+    Edt_C.Text = kDefaultCapacitanceText;
+    Edt_JS.Text = kDefaultDissipationText;
 }
 
 std::vector<ComboModel*> Panel::Combos() {
@@ -189,7 +192,10 @@ void Panel::FillFrequencyList() {
 void Panel::CBox_ConnTypeChange() {
     const std::string mode = CBox_ConnType.Text();
     if (mode == kDirect) {
+        // Unlocking after a test leaves a hidden selector disabled; shown again, it is usable
+        // exactly when the wiring mode it belongs to can be chosen.
         CBox_Model.Visible = true;
+        CBox_Model.Enabled = CBox_ConnType.Enabled;
         CBox_Model.Select(0);
         CBox_ConnType.Width = kConnTypeNarrow;
     } else {
@@ -276,8 +282,17 @@ InstrumentParameters Panel::ApplyInstrumentParameters(const std::uint8_t* frame,
         Edt_Volt.Text = std::to_string(p.TestVoltage);
     }
 
-    Edt_C.Text = RoundedIntegerText(p.ExtCapacitance);
-    Edt_JS.Text = std::isfinite(p.ExtDissipation) ? FormatFixed(3, 0, p.ExtDissipation) : "";
+    // The capacitance rounded to a whole number with halves to even.
+    if (std::isfinite(p.ExtCapacitance)) {
+        Edt_C.Text = Format("%.0f", std::nearbyint(p.ExtCapacitance) + 0.0);
+    } else {
+        KeepOrDefault(Edt_C, kDefaultCapacitanceText);
+    }
+    if (std::isfinite(p.ExtDissipation)) {
+        Edt_JS.Text = FormatFixed(3, 0, p.ExtDissipation);
+    } else {
+        KeepOrDefault(Edt_JS, kDefaultDissipationText);
+    }
     CBox_VoltUp.Text = std::to_string(p.CvtVoltageLimit);
 
     CBox_CurrentUp.Select(p.CvtCurrentCode - 1);

@@ -2,13 +2,16 @@
 
 #include "fileio.h"
 
+#include "core/gbk.h"
+#include "core/json.h"
+#include "core/helpers.h"
 #include "core/texts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,28 +28,72 @@ std::string ResultFileRun(const ResultTexts& t) {
     return run;
 }
 
+std::string FileErrorText(int error) {
+    const char* reason = nullptr;
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        reason = "没有权限";
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        reason = "磁盘已满";
+        break;
+    case EROFS:
+        reason = "文件系统是只读的";
+        break;
+    case ENOENT:
+    case ENOTDIR:
+        reason = "文件或文件夹不存在";
+        break;
+    case EISDIR:
+        reason = "这是一个文件夹";
+        break;
+    default:
+        break;
+    }
+    // The system's words in English whatever the locale: the GBK text cannot take another
+    // locale's encoding, and the English words are what a search finds.
+    const char* words = ::strerrordesc_np(error);
+    const std::string system = words != nullptr ? words : Format("error %d", error);
+    return reason != nullptr ? std::string(reason) + "（" + system + "）" : system;
+}
+
 std::string AppendResultRun(const std::string& path, const ResultTexts& t) {
     const std::string run = ResultFileRun(t);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // Non-blocking, so that a FIFO without a reader fails at once instead of holding the
+    // window; a file that is not there yet is created here and removed again on failure.
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    bool created = false;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST) { // made meanwhile, or a link to a file not there yet
+            fd = ::open(path.c_str(), kFlags | O_CREAT, 0666);
+        }
+    }
     if (fd < 0) {
-        return std::strerror(errno);
+        return FileErrorText(errno);
     }
     struct stat st {};
-    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const off_t before = regular ? st.st_size : -1;
     int error = detail::WriteFully(fd, run);
     if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) {
         error = errno;
     }
-    if (error != 0 && before >= 0) {
+    if (error != 0 && created) {
+        // Never leave an empty file behind where there was none.
+        ::unlink(path.c_str());
+    } else if (error != 0 && before >= 0) {
         // Never leave half a result behind: the file goes back to what it held.
-        if (::ftruncate(fd, before) != 0) {
-            error = errno;
-        }
+        (void)::ftruncate(fd, before);
     }
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
-    return error == 0 ? std::string() : std::string(std::strerror(error));
+    return error == 0 ? std::string() : FileErrorText(error);
 }
 
 bool IsBlankLine(const std::string& line) {
@@ -62,36 +109,53 @@ namespace {
 
 constexpr int kSeparatorLines = 6;
 constexpr int kBlockLines = 51;
-constexpr std::size_t kMaxLineBytes = 1 << 20; // the rest of a longer line is skipped
+// More results than this are not listed; a real file holds a few dozen.
+constexpr std::size_t kMaxResults = 10000;
+const char* const kSeparatorMark = "============";
+const char* const kUtf8Bom = "\xEF\xBB\xBF";
+const char* const kDateMark = "Date：";
 
-// Lines of a text file; CR LF, LF and CR end a line, and past the end every line is empty.
+// Where a line of the text lies: [Begin, End), and where the line after it starts.
+struct LineSpan {
+    std::size_t Begin = 0;
+    std::size_t End = 0;
+    std::size_t Next = 0;
+};
+
+// CR LF, LF and CR end a line.
+LineSpan LineAt(std::string_view text, std::size_t at) {
+    LineSpan span{at, text.find_first_of("\r\n", at), 0};
+    if (span.End == std::string_view::npos) {
+        span.End = text.size();
+        span.Next = text.size();
+        return span;
+    }
+    span.Next = span.End + 1;
+    if (text[span.End] == '\r' && span.Next < text.size() && text[span.Next] == '\n') {
+        ++span.Next;
+    }
+    return span;
+}
+
+// The lines of one stretch of the text; past its end every line is empty.
 class LineReader {
 public:
-    explicit LineReader(std::istream& in) : In_(in) {}
+    LineReader(std::string_view text, std::size_t from, std::size_t to)
+        : Text_(text), At_(from), End_(to) {}
 
     std::string Next() {
-        std::string line;
-        int c;
-        while ((c = In_.get()) != std::char_traits<char>::eof()) {
-            if (c == '\n') {
-                return line;
-            }
-            if (c == '\r') {
-                if (In_.peek() == '\n') {
-                    In_.get();
-                }
-                return line;
-            }
-            if (line.size() < kMaxLineBytes) {
-                line += static_cast<char>(c);
-            }
+        if (At_ >= End_) {
+            return {};
         }
-        return line;
+        const LineSpan span = LineAt(Text_, At_);
+        At_ = span.Next;
+        return std::string(Text_.substr(span.Begin, span.End - span.Begin));
     }
-    bool AtEnd() { return In_.peek() == std::char_traits<char>::eof(); }
 
 private:
-    std::istream& In_;
+    std::string_view Text_;
+    std::size_t At_;
+    std::size_t End_;
 };
 
 // Collects non-blank lines until the first blank one after at least one was collected.
@@ -112,109 +176,172 @@ bool ReadBlock(LineReader& lines, std::string& text) {
     return false;
 }
 
-// `separatorLines`: how many lines may come before the separator; -1 for any number.
-ResultFileContent Parse(std::istream& in, int separatorLines = kSeparatorLines) {
-    ResultFileContent content;
-    LineReader lines(in);
-    bool found = false;
-    for (int k = 0; (separatorLines < 0 || k < separatorLines) && !found; ++k) {
-        if (separatorLines < 0 && lines.AtEnd()) {
-            break;
-        }
-        found = lines.Next().find("============") != std::string::npos;
-    }
-    if (!found) {
-        content.State = ResultFileContent::NotOurFile;
-        return content;
-    }
+// The reading steps after a separator: the title, the main result, the details.
+ResultTexts ReadResult(LineReader& lines) {
+    ResultTexts t;
     for (int k = 0; k < kBlockLines; ++k) {
         const std::string line = lines.Next();
         if (!IsBlankLine(line)) {
-            content.Texts.Title = line;
+            t.Title = line;
             break;
         }
     }
-    ReadBlock(lines, content.Texts.Main);
-    ReadBlock(lines, content.Texts.Details);
-    return content;
+    ReadBlock(lines, t.Main);
+    ReadBlock(lines, t.Details);
+    return t;
 }
 
-// Why a file cannot be read, empty when it can. open(2) says why, which an ifstream does not.
-std::string WhyUnreadable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::strerror(errno);
+// The file's text as GBK. Files of this program are GBK, and their heading is no valid UTF-8;
+// a file that a Linux editor saved is UTF-8, with or without a byte-order mark.
+std::string AsGbk(const std::string& bytes) {
+    if (bytes.rfind(kUtf8Bom, 0) == 0) {
+        return Utf8ToGbk(bytes.substr(3));
     }
-    struct stat st {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
-    ::close(fd);
-    return folder ? std::strerror(EISDIR) : std::string();
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return !ascii && IsUtf8(bytes) ? Utf8ToGbk(bytes) : bytes;
+}
+
+ResultFileContent CannotRead(std::string why) {
+    ResultFileContent c;
+    c.State = ResultFileContent::CannotRead;
+    c.Error = std::move(why);
+    return c;
 }
 
 } // namespace
 
 ResultFileContent ParseResultFile(const std::string& bytes) {
-    std::istringstream in(bytes);
-    return Parse(in);
+    const std::string gbk = AsGbk(bytes);
+    const std::string_view text = gbk;
+    const std::string heading = TrimBlanks(texts::kFileHeading);
+
+    // One pass over every line: none may be too long, and the separators start the results:
+    // the first as it always did, every later one only below a heading, as saving writes
+    // them, so that a text that happens to hold a row of "=" starts no result.
+    struct Separator {
+        LineSpan Line;
+        std::size_t HeadingBegin; // where the heading line above it starts
+    };
+    std::vector<Separator> separators;
+    bool firstInTime = false;
+    int lineNumber = 0;
+    std::size_t previousBegin = 0;
+    bool previousIsHeading = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const LineSpan span = LineAt(text, at);
+        if (span.End - span.Begin > kMaxResultLineBytes) {
+            return CannotRead(Format("有一行超过%zu KiB", kMaxResultLineBytes >> 10));
+        }
+        const std::string_view line = text.substr(span.Begin, span.End - span.Begin);
+        const bool mark = line.find(kSeparatorMark) != std::string_view::npos;
+        if (mark && separators.empty()) {
+            firstInTime = lineNumber < kSeparatorLines;
+            separators.push_back({span, span.Begin});
+        } else if (mark && previousIsHeading && separators.size() < kMaxResults) {
+            separators.push_back({span, previousBegin});
+        }
+        previousBegin = span.Begin;
+        previousIsHeading = line.find(heading) != std::string_view::npos;
+        ++lineNumber;
+        at = span.Next;
+    }
+    ResultFileContent content;
+    if (separators.empty() || !firstInTime) {
+        content.State = ResultFileContent::NotOurFile;
+        return content;
+    }
+    for (std::size_t k = 0; k < separators.size(); ++k) {
+        // The last result reads on to the end of the file, as a file of one result always did.
+        const std::size_t end =
+            k + 1 < separators.size() ? separators[k + 1].HeadingBegin : text.size();
+        LineReader lines(text, separators[k].Line.Next, end);
+        ResultTexts result = ReadResult(lines);
+        // A heading and separator with nothing under them is no result; the first run always
+        // counts, as "打开文件" always showed it.
+        if (k == 0 || !(result == ResultTexts{})) {
+            content.All.push_back(std::move(result));
+        }
+    }
+    content.Texts = content.All.front();
+    return content;
 }
 
-ResultFileRuns ParseResultRuns(const std::string& bytes) {
-    std::istringstream in(bytes);
+namespace {
+
+ResultFileRuns RunsOf(ResultFileContent content) {
     ResultFileRuns runs;
-    const ResultFileContent first = Parse(in);
-    runs.State = first.State;
-    if (first.State != ResultFileContent::Ok) {
-        return runs;
-    }
-    runs.Runs.push_back(first.Texts);
-    // The runs that saving appended after the first, each found however far it stands.
-    while (in.peek() != std::char_traits<char>::eof()) {
-        const ResultFileContent next = Parse(in, -1);
-        if (next.State != ResultFileContent::Ok) {
-            break;
-        }
-        if (!(next.Texts == ResultTexts{})) {
-            runs.Runs.push_back(next.Texts);
-        }
-    }
+    runs.State = content.State;
+    runs.Error = std::move(content.Error);
+    runs.Runs = std::move(content.All);
     return runs;
 }
 
+} // namespace
+
+ResultFileRuns ParseResultRuns(const std::string& bytes) {
+    return RunsOf(ParseResultFile(bytes));
+}
+
 ResultFileRuns ReadResultRuns(const std::string& path) {
-    ResultFileRuns failed;
-    failed.State = ResultFileContent::CannotRead;
-    failed.Error = WhyUnreadable(path);
-    if (!failed.Error.empty()) {
-        return failed;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (!in || in.bad()) {
-        failed.Error = std::strerror(EIO);
-        return failed;
-    }
-    return ParseResultRuns(bytes.str());
+    return RunsOf(ReadResultFile(path));
 }
 
 ResultFileContent ReadResultFile(const std::string& path) {
-    ResultFileContent failed;
-    failed.State = ResultFileContent::CannotRead;
-    failed.Error = WhyUnreadable(path);
-    if (!failed.Error.empty()) {
-        return failed;
+    std::string bytes;
+    int error = 0;
+    switch (detail::ReadRegularFile(path, kMaxResultFileBytes, bytes, error)) {
+    case detail::ReadOutcome::Ok:
+        return ParseResultFile(bytes);
+    case detail::ReadOutcome::Failed:
+        return CannotRead(FileErrorText(error));
+    case detail::ReadOutcome::NotRegular:
+        return CannotRead(error != 0 ? FileErrorText(error)
+                                     : std::string("不是普通文件（可能是管道或设备）"));
+    case detail::ReadOutcome::TooLarge:
+        return CannotRead(Format("文件超过%zu MiB", kMaxResultFileBytes >> 20));
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        failed.Error = std::strerror(EIO);
-        return failed;
+    return CannotRead(FileErrorText(EIO));
+}
+
+std::string ResultDate(const ResultTexts& t) {
+    for (const std::string* text : {&t.Details, &t.Main, &t.Title}) {
+        const std::size_t at = text->find(kDateMark);
+        if (at == std::string::npos) {
+            continue;
+        }
+        const std::size_t from = at + std::strlen(kDateMark);
+        const std::size_t end = text->find_first_of("\r\n", from);
+        return TrimBlanks(text->substr(from, end == std::string::npos ? end : end - from));
     }
-    ResultFileContent content = Parse(in);
-    if (in.bad()) {
-        failed.Error = std::strerror(EIO);
-        return failed;
+    return {};
+}
+
+std::vector<ResultChoice> ResultChoices(const std::vector<ResultTexts>& all) {
+    std::vector<ResultChoice> choices;
+    std::vector<std::string> dates;
+    for (std::size_t k = all.size(); k-- > 0;) {
+        const std::string date = ResultDate(all[k]);
+        const std::string title = all[k].Title.empty() ? "（无标题）" : all[k].Title;
+        choices.push_back({k, date.empty() ? title : title + "    " + date});
+        dates.push_back(date);
     }
-    return content;
+    std::vector<std::size_t> order(choices.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        order[k] = k;
+    }
+    // Dates read "2016-03-24 15:34:00", so their texts sort as the times do.
+    std::stable_sort(order.begin(), order.end(), [&dates](std::size_t a, std::size_t b) {
+        if (dates[a].empty() != dates[b].empty()) {
+            return dates[b].empty();
+        }
+        return dates[a] > dates[b];
+    });
+    std::vector<ResultChoice> sorted;
+    for (const std::size_t k : order) {
+        sorted.push_back(choices[k]);
+    }
+    return sorted;
 }
 
 std::string ReportMainText(const std::string& body) {

@@ -1,6 +1,7 @@
 #include "serial/commport.h"
 
 #include "lineconfig.h"
+#include "serial/portlock.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,9 +37,16 @@ void ReleaseExclusive(int fd) {
 
 CommHandle TCommPort::OpenComm(const std::string& portName, std::uint32_t baud,
                                std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits,
-                               std::uint8_t flowKind) const {
+                               std::uint8_t flowKind, PortRefusal* refusal) const {
     const LineSettings settings{baud, byteSize, parity, stopBits, flowKind};
     if (!LineSettingsValid(settings)) {
+        return 0;
+    }
+    PortRefusal ignored;
+    PortRefusal& why = refusal != nullptr ? *refusal : ignored;
+    why = {};
+    // Asked before the open: opening a terminal raises its control lines under the other user.
+    if ((why = FindPortHolder(portName))) {
         return 0;
     }
     // Non-blocking so that the open does not wait for a carrier. The descriptor stays
@@ -46,6 +54,9 @@ CommHandle TCommPort::OpenComm(const std::string& portName, std::uint32_t baud,
     // themselves, within their limit.
     int fd = ::open(portName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        if (errno == EACCES || errno == EPERM) {
+            why = {PortRefusal::Reason::NoPermission, errno, 0};
+        }
         return 0;
     }
     fd = AboveStandardStreams(fd);
@@ -63,7 +74,7 @@ CommHandle TCommPort::OpenComm(const std::string& portName, std::uint32_t baud,
         ::close(fd);
         return 0;
     }
-    if (!ApplyLineSettings(fd, settings)) {
+    if (!ApplyLineSettings(fd, settings) || !TakePortLock(portName, fd, why)) {
         ReleaseExclusive(fd);
         ::close(fd);
         return 0;
@@ -146,7 +157,7 @@ bool TCommPort::WriteComm(CommHandle handle, const std::uint8_t* buffer, int cou
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            break; // the line is gone; write errors are not reported
+            break; // the line is gone
         }
         // The output queue is full, or flow control holds it: wait for room within the limit.
         const auto left =
@@ -164,13 +175,14 @@ bool TCommPort::WriteComm(CommHandle handle, const std::uint8_t* buffer, int cou
             break;
         }
     }
-    return true;
+    return done == total;
 }
 
 int TCommPort::CloseComm(CommHandle handle) const {
     if (handle <= 0) {
         return -1;
     }
+    ReleasePortLock(handle);
     ReleaseExclusive(handle);
     return ::close(handle); // also releases the lock taken at the open
 }

@@ -108,7 +108,7 @@ bool TSerialComm::Open(const std::string& path, std::uint32_t baud, std::uint8_t
                        std::uint8_t parity, std::uint8_t stopBits, std::uint8_t flowKind) {
     // A port still open would otherwise stay locked by its lost handle until the program ends.
     Close();
-    FHandle = FPort.OpenComm(path, baud, byteSize, parity, stopBits, flowKind);
+    FHandle = FPort.OpenComm(path, baud, byteSize, parity, stopBits, flowKind, &FRefusal);
     FThread.SetHandle(FHandle);
     FThread.SetPort(&FPort);
     FThread.Resume();

@@ -2,9 +2,12 @@
 
 #include "core/frame.h"
 #include "core/panel.h"
+#include "core/responses.h"
+#include "support/frames.h"
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 using namespace dielmon;
@@ -156,6 +159,72 @@ TEST(StartTest, PanelChoicesBecomeTheRecord) {
     p.CBox_ConnTypeChange();
     p.CBox_Model.Select(-1);
     EXPECT_EQ(p.ReadTestParameters().Channels, 0);
+}
+
+TEST(StartTest, BlanksAroundTypedNumbersAreIgnored) {
+    Panel p = Connected();
+    p.CBox_ConnType.Select(3);
+    p.CBox_ConnTypeChange();
+    p.CBox_TestVolt.Select(1);
+    p.CBox_TestVoltChange();
+    p.Edt_Volt.Text = " 10000 ";
+    p.Edt_C.Text = " 50.5";
+    p.Edt_JS.Text = "0.1\t";
+    p.CBox_VoltUp.Text = "4000 ";
+    TestParameters t = p.ReadTestParameters();
+    EXPECT_EQ(t.TestVoltage, 10000);
+    EXPECT_EQ(t.ExtCapacitance, 50.5f);
+    EXPECT_EQ(t.ExtDissipation, 0.1f);
+    EXPECT_EQ(t.CvtVoltageLimit, 4000);
+    const auto f = BuildStartTest(t);
+    EXPECT_EQ(f[7], 0x27);  // 10000
+    EXPECT_EQ(f[17], 0x0F); // 4000
+    EXPECT_EQ(f[18], 0xA0);
+    // Other junk keeps the rule: the field and the fields after it send 0.
+    p.Edt_C.Text = "50 .5";
+    t = p.ReadTestParameters();
+    EXPECT_EQ(t.ExtCapacitance, 0);
+    EXPECT_EQ(t.ExtDissipation, 0);
+    EXPECT_EQ(t.CvtVoltageLimit, 0);
+    // The range checks on leaving the fields read the same numbers.
+    EXPECT_EQ(TestVoltageRangeMessage(" 99", 4), "只能输入100-10000的数字");
+    EXPECT_FALSE(TestVoltageRangeMessage("100 ", 4).has_value());
+    EXPECT_EQ(VoltageLimitRangeMessage("4001 "), "只能输入100-4000的数字");
+}
+
+TEST(FrequencyCodes, EveryItemSendsItsOwnCodeWhichReadsBackAsTheItem) {
+    Panel p = Connected();
+    p.CBox_ConnType.Select(1);
+    p.CBox_ConnTypeChange();
+    p.CBox_TestVolt.Select(1);
+    p.CBox_TestVoltChange();
+    const std::vector<std::string> items = FrequencyItems();
+    ASSERT_EQ(items.size(), 25u);
+    ASSERT_EQ(p.CBox_Freq.Items, items);
+    std::set<int> codes;
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        p.CBox_Freq.Select(static_cast<int>(k));
+        const TestParameters t = p.ReadTestParameters();
+        const auto frame = BuildStartTest(t);
+        const int code = frame[6];
+        EXPECT_EQ(code, t.FrequencyCode);
+        EXPECT_TRUE(codes.insert(code).second) << items[k] << " shares code " << code;
+        EXPECT_EQ(FrequencyCodeText(code), items[k]) << code;
+        // The instrument reporting that code selects the same item again.
+        const auto reported = dielmon::test::Payload(22)
+                                  .B(0, 4)
+                                  .B(2, 2)
+                                  .B(3, 1)
+                                  .B(4, static_cast<std::uint8_t>(code))
+                                  .B(5, 0x0B)
+                                  .B(6, 0xB8)
+                                  .Frame(RspParameters);
+        Panel back = Connected();
+        back.ApplyInstrumentParameters(reported.data(), dielmon::test::Len(reported));
+        EXPECT_EQ(back.CBox_Freq.Text(), items[k]) << code;
+    }
+    EXPECT_EQ(*codes.begin(), 1);
+    EXPECT_EQ(*codes.rbegin(), 53);
 }
 
 TEST(FrequencyCodes, ItemTexts) {

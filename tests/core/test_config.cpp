@@ -1,10 +1,13 @@
 #include "core/config.h"
 
+#include "support/process.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace dielmon;
 using dielmon::test::ReadAll;
@@ -63,6 +66,45 @@ TEST(Config, SaveWritesFiveKeysAndKeepsEverythingElse) {
         "a=b\r\n[Config]\r\nComName=COM1\r\nDataNum=8\r\nStopNum=0\r\nMark=0\r\nBaud=9600\r\n");
 }
 
+TEST(Config, KeysInAnotherCaseAreReplacedInPlace) {
+    TempDir dir;
+    const std::string path = dir.File("Config.ini");
+    WriteAll(path, "[CONFIG]\r\nbaud=9600\r\ncomname=COM2\r\nDATANUM=7\r\nhelpfilename=h.pdf\r\n");
+    Settings s = LoadConfig(path);
+    EXPECT_EQ(s.Baud, 9600);
+    EXPECT_EQ(s.ComName, "COM2");
+    EXPECT_EQ(s.DataNum, 7);
+    s.Baud = 115200;
+    s.ComName = "ttyUSB0";
+    ASSERT_EQ(SaveConfig(path, s), "");
+    EXPECT_EQ(ReadAll(path), "[CONFIG]\r\nBaud=115200\r\nComName=ttyUSB0\r\nDataNum=7\r\n"
+                             "helpfilename=h.pdf\r\nStopNum=0\r\nMark=0\r\n");
+    const Settings back = LoadConfig(path);
+    EXPECT_EQ(back.Baud, 115200);
+    EXPECT_EQ(back.ComName, "ttyUSB0");
+    EXPECT_EQ(back.HelpFileName, "h.pdf");
+}
+
+TEST(Config, BlanksAroundNumbersInTheFileAndTheDialog) {
+    const Settings s = ParseConfig("[Config]\r\nBaud= 19200\t\r\nDataNum=\t7 \r\nMark = 2\r\n");
+    EXPECT_EQ(s.Baud, 19200);
+    EXPECT_EQ(s.DataNum, 7);
+    EXPECT_EQ(s.Mark, 2);
+    EXPECT_EQ(ParseConfig("[Config]\r\nBaud=96 00\r\n").Baud, 9600); // no number: default
+    EXPECT_EQ(BaudItemIndex(" 9600 "), 4);
+    EXPECT_EQ(BaudItemIndex("230400"), 8);
+    EXPECT_EQ(BaudItemIndex("19200"), -1);
+    EXPECT_EQ(BaudItemIndex("9 600"), -1);
+    EXPECT_EQ(BaudItemIndex(""), -1);
+    const auto checked = ValidateSettingsForm({"COM2", " 7 ", 0, 0, 4}, Settings{});
+    ASSERT_TRUE(std::holds_alternative<Settings>(checked));
+    EXPECT_EQ(std::get<Settings>(checked).DataNum, 7);
+    // A port name is no number: "COM 3" is a name of its own.
+    EXPECT_EQ(DevicePath("COM 3"), "/dev/COM 3");
+    EXPECT_EQ(DevicePath("COM3 "), "/dev/COM3 ");
+    EXPECT_EQ(DevicePath("COM+3"), "/dev/COM+3");
+}
+
 TEST(Config, UnwritableFilesAreReported) {
     TempDir dir;
     const std::string inMissingFolder = dir.File("none/Config.ini");
@@ -75,6 +117,74 @@ TEST(Config, UnwritableFilesAreReported) {
         EXPECT_EQ(SaveConfig(path, Settings{}), "Unable to write to " + path);
         EXPECT_EQ(ReadAll(path), "[Config]\r\nComName=COM2\r\n");
     }
+}
+
+TEST(Config, SaveWritesThroughLinksPastStaleTemporariesAndInPlace) {
+    TempDir dir;
+    Settings s;
+    s.Baud = 57600;
+    // A link: the file it names gets the settings, the link stays a link.
+    ::mkdir(dir.File("real").c_str(), 0755);
+    WriteAll(dir.File("real/settings.ini"), "[Config]\r\nHelpFileName=h.pdf\r\n");
+    ASSERT_EQ(::symlink("real/settings.ini", dir.File("Config.ini").c_str()), 0);
+    ASSERT_EQ(SaveConfig(dir.File("Config.ini"), s), "");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.File("Config.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(LoadConfig(dir.File("real/settings.ini")).Baud, 57600);
+    EXPECT_EQ(LoadConfig(dir.File("real/settings.ini")).HelpFileName, "h.pdf");
+    // A link to a file not there yet, through a second link.
+    ASSERT_EQ(::symlink(dir.File("real/later.ini").c_str(), dir.File("b.ini").c_str()), 0);
+    ASSERT_EQ(::symlink("b.ini", dir.File("a.ini").c_str()), 0);
+    ASSERT_EQ(SaveConfig(dir.File("a.ini"), s), "");
+    EXPECT_EQ(LoadConfig(dir.File("real/later.ini")).Baud, 57600);
+    ASSERT_EQ(::lstat(dir.File("a.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // Temporary files of an earlier save, even ones nobody may write or that are folders.
+    const std::string path = dir.File("Config.ini");
+    WriteAll(dir.File("real/settings.ini.new"), "stale");
+    ::chmod(dir.File("real/settings.ini.new").c_str(), 0444);
+    ::mkdir((dir.File("real/settings.ini.new") + std::to_string(::getpid()) + "-1").c_str(), 0755);
+    s.Baud = 1200;
+    ASSERT_EQ(SaveConfig(path, s), "");
+    EXPECT_EQ(LoadConfig(path).Baud, 1200);
+    EXPECT_EQ(ReadAll(dir.File("real/settings.ini.new")), "stale");
+
+    // A folder that takes no new file: the file is rewritten in place, its bytes and its mode.
+    ::mkdir(dir.File("shut").c_str(), 0755);
+    const std::string shut = dir.File("shut/Config.ini");
+    WriteAll(shut, "[Config]\r\nBaud=300\r\n; kept\r\n");
+    ::chmod(shut.c_str(), 0646);
+    ASSERT_EQ(::chmod(dir.Home().c_str(), 0755), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir.File("shut").c_str(), dielmon::test::kUnprivilegedUser, 0), 0);
+        ASSERT_EQ(::chown(shut.c_str(), dielmon::test::kUnprivilegedUser, 0), 0);
+    }
+    ::chmod(dir.File("shut").c_str(), 0555);
+    const int saved = dielmon::test::AsUnprivilegedUser([&shut] {
+        Settings t;
+        t.Baud = 2400;
+        return SaveConfig(shut, t).empty() ? 0 : 1;
+    });
+    ::chmod(dir.File("shut").c_str(), 0755);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(ReadAll(shut), "[Config]\r\nBaud=2400\r\n; kept\r\nComName=COM1\r\nDataNum=8\r\n"
+                             "StopNum=0\r\nMark=0\r\n");
+    ASSERT_EQ(::stat(shut.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0646u);
+    EXPECT_FALSE(std::filesystem::exists(shut + ".new")) << "a temporary file got into it";
+}
+
+TEST(Config, APathWithChineseInTheMessageAndAFifoInPlaceOfTheFile) {
+    TempDir dir;
+    // 设置 as the file system names it (UTF-8); the sources of the tests are GBK.
+    const std::string path = dir.File("\xE8\xAE\xBE\xE7\xBD\xAE/Config.ini");
+    EXPECT_EQ(SaveConfig(path, Settings{}), "Unable to write to " + dir.File("设置/Config.ini"));
+    const std::string fifo = dir.File("Config.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(LoadConfig(fifo), Settings{}) << "started with the defaults, without waiting";
+    EXPECT_EQ(SaveConfig(fifo, Settings{}), "Unable to write to " + fifo);
 }
 
 TEST(Config, DevicePathsAndTheDialogsValidation) {

@@ -177,3 +177,48 @@ TEST(Reassembly, AFullChunkAfterAPartialFrameLosesNothing) {
         expectAll(c, r);
     }
 }
+
+TEST(Reassembly, StaleEndMarkersPastTheReceivedBytesAreNeverRead) {
+    // After a delivered frame the buffer still holds its bytes beyond RecvLen; a frame of the
+    // same length then lacks only its last byte, and a "*" of the old one lies just past it.
+    const Bytes old = BuildFrame(0x1C, Bytes(17, 0x11));
+    const Bytes next = BuildFrame(0x1C, Bytes(17, 0x22));
+    {
+        Reassembler r;
+        FrameCollector c;
+        Feed(r, old, c);
+        ASSERT_EQ(c.Frames.size(), 1u);
+        Feed(r, Bytes(next.begin(), next.end() - 1), c);
+        ASSERT_EQ(r.RecvLen(), 21);
+        ASSERT_EQ(r.RecvBuf()[r.RecvLen()], kFrameEnd) << "the stale marker is in place";
+        EXPECT_EQ(c.Frames.size(), 1u) << "a frame without its last byte was delivered";
+        Feed(r, Bytes(next.end() - 1, next.end()), c);
+        ASSERT_EQ(c.Frames.size(), 2u);
+        EXPECT_EQ(c.Frames[1], next);
+        EXPECT_EQ(r.RecvLen(), 0);
+    }
+    { // A false "$" (noise) whose claimed end falls on such a stale "*", with a real frame
+      // complete after it: no frame is made of the noise, and the real frame comes through
+      // whole when the line goes on.
+        Reassembler r;
+        FrameCollector c;
+        const Bytes real = BuildFrame(0x2C, Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+        const Bytes noise = {0x24, 0x3C, static_cast<std::uint8_t>(real.size() - 1)};
+        const Bytes chunk = Cat({noise, real});
+        // A delivered frame one byte longer than the chunk leaves its "*" just past it.
+        const Bytes longer = BuildFrame(0x1D, Bytes(chunk.size() + 1 - 5, 0x33));
+        Feed(r, longer, c);
+        ASSERT_EQ(c.Frames.size(), 1u);
+        Feed(r, chunk, c);
+        ASSERT_EQ(static_cast<std::size_t>(r.RecvLen()), chunk.size());
+        ASSERT_EQ(r.RecvBuf()[r.RecvLen()], kFrameEnd) << "the stale marker is in place";
+        ASSERT_EQ(noise.size() + noise[2] + 1, chunk.size()) << "the claimed end is on it";
+        for (std::size_t k = 1; k < c.Frames.size(); ++k) {
+            EXPECT_NE(c.Frames[k][1], 0x3C) << "a frame was made of the noise";
+        }
+        const Bytes after = BuildFrame(0x3C, Bytes(12, 0x44));
+        Feed(r, after, c);
+        EXPECT_EQ(c.Frames, (std::vector<Bytes>{longer, real, after}));
+        EXPECT_EQ(r.RecvLen(), 0);
+    }
+}

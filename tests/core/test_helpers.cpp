@@ -100,7 +100,7 @@ TEST(Parsing, OperatorTextToNumbers) {
     EXPECT_EQ(ParseInt("007"), 7);
     EXPECT_EQ(ParseInt("2147483647"), 2147483647);
     EXPECT_EQ(ParseInt("-2147483648"), -2147483647 - 1);
-    for (const char* bad : {"", "-", "1.5", "12a", " 12", "2147483648", "99999999999999999999"}) {
+    for (const char* bad : {"", "-", "1.5", "12a", "2147483648", "99999999999999999999"}) {
         EXPECT_FALSE(ParseInt(bad).has_value()) << bad;
     }
     EXPECT_EQ(ParseDecimal("50.000"), 50.0);
@@ -110,6 +110,29 @@ TEST(Parsing, OperatorTextToNumbers) {
     for (const char* bad : {"", ".", "abc", "nan", "inf", "0x10", "1e", "1e400", "1e39", "1,5"}) {
         EXPECT_FALSE(ParseDecimal(bad).has_value()) << bad;
     }
+}
+
+TEST(Parsing, BlanksAroundANumberAreIgnoredAndNothingElse) {
+    EXPECT_EQ(ParseInt(" 12"), 12);
+    EXPECT_EQ(ParseInt("12 "), 12);
+    EXPECT_EQ(ParseInt("\t-5\r\n"), -5);
+    EXPECT_EQ(ParseInt(" +7 "), 7);
+    EXPECT_EQ(ParseDecimal(" 50.5"), 50.5);
+    EXPECT_EQ(ParseDecimal("0.1  "), 0.1);
+    EXPECT_EQ(ParseDecimal("\v\f 1e3 \t"), 1000.0);
+    // Blanks inside, a sign apart from its digits, other bytes around: still no number.
+    for (const char* bad : {" ", "\t\n", "1 2", "- 5", "+ 5", "12 a",
+                            "\x01"
+                            "12",
+                            "\xA1\xA1"
+                            "12" /* a full-width space */}) {
+        EXPECT_FALSE(ParseInt(bad).has_value()) << bad;
+        EXPECT_FALSE(ParseDecimal(bad).has_value()) << bad;
+    }
+    EXPECT_FALSE(ParseDecimal("50. 5").has_value());
+    EXPECT_FALSE(ParseDecimal("1e 3").has_value());
+    EXPECT_EQ(TrimBlanks(" \t a b \r\n"), "a b");
+    EXPECT_EQ(TrimBlanks("   "), "");
 }
 
 TEST(SplitLines, BreaksAtLineFeedsAndDropsTheCarriageReturnsBeforeThem) {

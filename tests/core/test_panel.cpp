@@ -125,14 +125,68 @@ TEST(Panel, CvtModeAndNonFiniteParameters) {
     EXPECT_FALSE(p.Edt_C.Enabled);
     EXPECT_TRUE(p.CBox_VoltUp.Enabled);
     EXPECT_TRUE(p.CBox_JLCultUp.Enabled);
-    EXPECT_EQ(p.Edt_C.Text, "");
-    EXPECT_EQ(p.Edt_JS.Text, "");
+    // No number reported: the fields, emptied at the connection, get their first texts.
+    EXPECT_EQ(p.Edt_C.Text, "50.000");
+    EXPECT_EQ(p.Edt_JS.Text, "0.000");
     // An envelope without payload selects nothing and fails nothing.
     const std::uint8_t empty[] = {0x24, 0x1A, 0x00, 0x1A, 0x2A};
     const InstrumentParameters r = p.ApplyInstrumentParameters(empty, 5);
     EXPECT_EQ(r.InstrumentType, 0);
     EXPECT_EQ(p.CBox_ConnType.ItemIndex, -1);
     EXPECT_EQ(p.CBox_TestVolt.Text(), "外高压");
+}
+
+TEST(Panel, ValuesThatAreNoNumberLeaveTheFieldsAsTheyWere) {
+    Panel p = Shown();
+    auto f = Parameters(4, 2, 2, 6, 10000, 1234.5f, 0.25f, 3000);
+    p.ApplyInstrumentParameters(f.data(), Len(f));
+    EXPECT_EQ(p.Edt_C.Text, "1234");
+    EXPECT_EQ(p.Edt_JS.Text, "0.250");
+    for (const auto& [c, js] : {std::pair{NAN, 0.5f}, std::pair{INFINITY, 0.5f},
+                                std::pair{50.0f, -INFINITY}, std::pair{NAN, NAN}}) {
+        Panel q = p;
+        f = Parameters(4, 2, 2, 6, 10000, c, js, 3000);
+        q.ApplyInstrumentParameters(f.data(), Len(f));
+        EXPECT_EQ(q.Edt_C.Text, std::isfinite(c) ? "50" : "1234");
+        EXPECT_EQ(q.Edt_JS.Text, std::isfinite(js) ? "0.500" : "0.250");
+        // The start frame carries the kept values, and the CVT limit after them.
+        const TestParameters t = q.ReadTestParameters();
+        EXPECT_EQ(t.ExtCapacitance, std::isfinite(c) ? 50.0f : 1234.0f);
+        EXPECT_EQ(t.ExtDissipation, std::isfinite(js) ? 0.5f : 0.25f);
+        EXPECT_EQ(t.CvtVoltageLimit, 3000);
+    }
+    // Typed text stays too, whatever it holds.
+    p.Edt_C.Text = "x";
+    f = Parameters(4, 2, 2, 6, 10000, NAN, NAN);
+    p.ApplyInstrumentParameters(f.data(), Len(f));
+    EXPECT_EQ(p.Edt_C.Text, "x");
+    EXPECT_EQ(p.Edt_JS.Text, "0.250");
+}
+
+TEST(Panel, ChannelSelectorUsableWhenChosenAfterATestInAnotherMode) {
+    Panel p = Shown();
+    const auto f = Parameters(5, 2, 1, 6, 10000);
+    p.ApplyInstrumentParameters(f.data(), Len(f));
+    EXPECT_FALSE(p.CBox_Model.Visible);
+    p.SetPanelLocked(true);
+    p.SetPanelLocked(false);
+    EXPECT_FALSE(p.CBox_Model.Enabled); // hidden, so left as the lock put it
+    p.CBox_ConnType.Select(0);
+    p.CBox_ConnTypeChange();
+    EXPECT_TRUE(p.CBox_Model.Visible);
+    EXPECT_TRUE(p.CBox_Model.Enabled);
+    EXPECT_EQ(p.CBox_Model.Text(), "CH-A");
+    // A test in 正接线 locks and unlocks it with the rest.
+    p.SetPanelLocked(true);
+    EXPECT_FALSE(p.CBox_Model.Enabled);
+    p.SetPanelLocked(false);
+    EXPECT_TRUE(p.CBox_Model.Enabled);
+    // While nothing can be chosen (no instrument yet), showing it does not enable it.
+    Panel idle = Shown();
+    idle.CBox_ConnType.Select(0);
+    idle.CBox_ConnTypeChange();
+    EXPECT_TRUE(idle.CBox_Model.Visible);
+    EXPECT_FALSE(idle.CBox_Model.Enabled);
 }
 
 TEST(Panel, DependenciesBetweenTheChoices) {

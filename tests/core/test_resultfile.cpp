@@ -1,11 +1,17 @@
 #include "core/resultfile.h"
 
 #include "core/gbk.h"
+#include "core/json.h"
+#include "support/process.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace dielmon;
 using dielmon::test::ReadAll;
@@ -76,11 +82,16 @@ TEST(ResultFile, ReadingStepsOfForeignAndBrokenFiles) {
     EXPECT_EQ(l.Texts.Main, "");
     EXPECT_EQ(l.Texts.Details, "L\r\nL\r\nL\r\nL\r\nL\r\nL\r\nL\r\nL\r\nL\r\n");
 
-    // Very long lines do not exhaust memory.
+    // A line longer than 64 KiB makes the file unreadable; one of 64 KiB is read.
     const std::string huge = "============\nT\n\n" + std::string(3 << 20, 'x') + "\n\nD\n";
     const ResultFileContent h = ParseResultFile(huge);
-    EXPECT_EQ(h.Texts.Main.size(), (1u << 20) + 2);
-    EXPECT_EQ(h.Texts.Details, "D\r\n");
+    EXPECT_EQ(h.State, ResultFileContent::CannotRead);
+    EXPECT_EQ(h.Error, "有一行超过64 KiB");
+    EXPECT_EQ(h.Texts, ResultTexts{});
+    const std::string longest = "============\nT\n\n" + std::string(65536, 'x') + "\n\nD\n";
+    EXPECT_EQ(ParseResultFile(longest).Texts.Main.size(), 65536u + 2);
+    EXPECT_EQ(ParseResultFile("============\nT\n\nM\n\n" + std::string(65537, 'y')).State,
+              ResultFileContent::CannotRead);
 
     // Bytes that are not GBK pass through; the window shows replacement characters.
     const ResultFileContent g = ParseResultFile("============\nT\xFF\xFE\n\nM\n\nD\n");
@@ -138,8 +149,139 @@ TEST(ResultFile, EveryRunOfAFileSavedToMoreThanOnce) {
     EXPECT_EQ(ReadResultRuns(dir.File("three.txt")).Runs.size(), 3u);
     const ResultFileRuns missing = ReadResultRuns(dir.File("missing.txt"));
     EXPECT_EQ(missing.State, ResultFileContent::CannotRead);
-    EXPECT_EQ(missing.Error, "No such file or directory");
-    EXPECT_EQ(ReadResultRuns(dir.Home()).Error, "Is a directory");
+    EXPECT_EQ(missing.Error, "文件或文件夹不存在（No such file or directory）");
+    EXPECT_EQ(ReadResultRuns(dir.Home()).Error, "这是一个文件夹（Is a directory）");
+}
+
+TEST(ResultFile, WhatIsNoRegularFileIsRefusedAtOnce) {
+    TempDir dir;
+    const std::string fifo = dir.File("fifo.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Without a writer the FIFO would block an open for reading; with one it would never end.
+    ResultFileContent c = ReadResultFile(fifo);
+    EXPECT_EQ(c.State, ResultFileContent::CannotRead);
+    EXPECT_EQ(c.Error, "不是普通文件（可能是管道或设备）");
+    c = ReadResultFile("/dev/zero");
+    EXPECT_EQ(c.State, ResultFileContent::CannotRead);
+    EXPECT_EQ(c.Error, "不是普通文件（可能是管道或设备）");
+    EXPECT_EQ(ReadResultFile(dir.Home()).Error, "这是一个文件夹（Is a directory）");
+    // A file too large to be a result file is not read into memory.
+    const std::string large = dir.File("large.txt");
+    WriteAll(large, kHeader);
+    ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(kMaxResultFileBytes) + 1), 0);
+    EXPECT_EQ(ReadResultFile(large).Error, "文件超过16 MiB");
+    ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(kMaxResultFileBytes)), 0);
+    EXPECT_EQ(ReadResultFile(large).Error, "有一行超过64 KiB") << "read up to its limit";
+    // Saving into a FIFO without a reader fails at once instead of waiting for one.
+    EXPECT_EQ(AppendResultRun(fifo, kLive), "No such device or address");
+}
+
+TEST(ResultFile, ReasonsAreChineseForTheCommonCausesWithTheSystemsWordsAfter) {
+    EXPECT_EQ(FileErrorText(EACCES), "没有权限（Permission denied）");
+    EXPECT_EQ(FileErrorText(EPERM), "没有权限（Operation not permitted）");
+    EXPECT_EQ(FileErrorText(ENOSPC), "磁盘已满（No space left on device）");
+    EXPECT_EQ(FileErrorText(EROFS), "文件系统是只读的（Read-only file system）");
+    EXPECT_EQ(FileErrorText(ENOENT), "文件或文件夹不存在（No such file or directory）");
+    EXPECT_EQ(FileErrorText(EIO), "Input/output error");
+    TempDir dir;
+    EXPECT_EQ(AppendResultRun(dir.File("none/r.txt"), kLive),
+              "文件或文件夹不存在（No such file or directory）");
+    EXPECT_EQ(ReadResultFile(dir.File("none.txt")).Error,
+              "文件或文件夹不存在（No such file or directory）");
+    if (::access("/dev/full", W_OK) == 0) {
+        EXPECT_EQ(AppendResultRun("/dev/full", kLive), "磁盘已满（No space left on device）");
+    }
+    const int denied = dielmon::test::AsUnprivilegedUser([&dir] {
+        return AppendResultRun(dir.File("r.txt"), kLive) == "没有权限（Permission denied）" ? 0 : 1;
+    });
+    EXPECT_EQ(denied, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("r.txt")));
+}
+
+TEST(ResultFile, AFailedSaveLeavesNoNewFileAndNoHalfResult) {
+    TempDir dir;
+    // The process may write no file longer than 50 bytes: every run is longer.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 50;
+    const std::string fresh = dir.File("fresh.txt");
+    const std::string kept = dir.File("kept.txt");
+    WriteAll(kept, "already here\r\n");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string freshError = AppendResultRun(fresh, kLive);
+    const std::string keptError = AppendResultRun(kept, kLive);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    EXPECT_EQ(freshError, "File too large");
+    EXPECT_EQ(keptError, "File too large");
+    EXPECT_FALSE(std::filesystem::exists(fresh)) << "an empty file was left behind";
+    EXPECT_EQ(ReadAll(kept), "already here\r\n");
+}
+
+TEST(ResultFile, EveryResultOfAFileIsRead) {
+    const ResultTexts older{"反接线\\内标准\\定频\\内高压", "A\r\n",
+                            "  Date：2016-03-24 15:34:00\r\n"};
+    const ResultTexts noDetails{"变比\\内标准\\定频\\内高压", "K\r\n", ""};
+    const ResultTexts newer{"正接线\\外标准\\异频\\外高压", "B\r\nC\r\n",
+                            "U\r\n  Date：2017-01-02 03:04:05   \r\n"};
+    const std::string file = ResultFileRun(older) + ResultFileRun(noDetails) + ResultFileRun(newer);
+    const ResultFileContent c = ParseResultFile(file);
+    ASSERT_EQ(c.State, ResultFileContent::Ok);
+    ASSERT_EQ(c.All.size(), 3u);
+    EXPECT_EQ(c.All[0], older);
+    // A result without details does not take the next result's heading for them.
+    EXPECT_EQ(c.All[1], noDetails);
+    EXPECT_EQ(c.All[2], newer);
+    EXPECT_EQ(c.Texts, older);
+    // A heading and separator with nothing under them adds no result.
+    EXPECT_EQ(ParseResultFile(ResultFileRun(older) + ResultFileRun({})).All.size(), 1u);
+    EXPECT_EQ(ParseResultFile(ResultFileRun({}) + ResultFileRun(older)).All,
+              (std::vector<ResultTexts>{{}, older}));
+    // One result is read as it always was, to the end of the file.
+    EXPECT_EQ(ParseResultFile(ResultFileRun(noDetails) + "tail\r\n").All,
+              (std::vector<ResultTexts>{{noDetails.Title, noDetails.Main, "tail\r\n"}}));
+
+    EXPECT_EQ(ResultDate(older), "2016-03-24 15:34:00");
+    EXPECT_EQ(ResultDate(newer), "2017-01-02 03:04:05");
+    EXPECT_EQ(ResultDate(noDetails), "");
+    // Newest first by date; without a date last; equal dates: the one saved last first.
+    const std::vector<ResultTexts> all = {older, noDetails, newer, older, {"", "M\r\n", ""}};
+    const std::vector<ResultChoice> choices = ResultChoices(all);
+    ASSERT_EQ(choices.size(), 5u);
+    EXPECT_EQ(choices[0].Index, 2u);
+    EXPECT_EQ(choices[0].Text, newer.Title + "    2017-01-02 03:04:05");
+    EXPECT_EQ(choices[1].Index, 3u);
+    EXPECT_EQ(choices[2].Index, 0u);
+    EXPECT_EQ(choices[3].Index, 4u);
+    EXPECT_EQ(choices[3].Text, "（无标题）");
+    EXPECT_EQ(choices[4].Index, 1u);
+    EXPECT_EQ(choices[4].Text, noDetails.Title);
+}
+
+TEST(ResultFile, FilesInUtf8OpenWithTheirTexts) {
+    const ResultTexts texts{kLive.Title, kLive.Main, "D\r\n"}; // as reading yields them
+    const std::string gbk = ResultFileRun(texts);
+    const std::string utf8 = GbkToUtf8(gbk);
+    ASSERT_NE(utf8, gbk);
+    for (const std::string& bytes : {utf8, "\xEF\xBB\xBF" + utf8}) {
+        const ResultFileContent c = ParseResultFile(bytes);
+        ASSERT_EQ(c.State, ResultFileContent::Ok);
+        EXPECT_EQ(c.Texts, texts);
+    }
+    // A byte-order mark before a file of plain ASCII; GBK files stay GBK.
+    EXPECT_EQ(ParseResultFile("\xEF\xBB\xBF============\nT\n\nM\n\nD\n").Texts,
+              (ResultTexts{"T", "M\r\n", "D\r\n"}));
+    EXPECT_EQ(ParseResultFile(gbk).Texts, texts);
+    EXPECT_TRUE(IsUtf8(utf8));
+    EXPECT_FALSE(IsUtf8(gbk));
+    for (const char* bad : {"\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xBD"}) {
+        EXPECT_FALSE(IsUtf8(bad)) << bad;
+    }
+    // Saving still writes GBK.
+    TempDir dir;
+    ASSERT_EQ(AppendResultRun(dir.File("r.txt"), ParseResultFile(utf8).Texts), "");
+    EXPECT_EQ(ReadAll(dir.File("r.txt")), gbk);
 }
 
 TEST(Report, MainResultLosesOnlyItsLastLineBreak) {

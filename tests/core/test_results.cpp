@@ -59,6 +59,52 @@ TEST(Quantities, UnitsAtTheirBoundaries) {
     EXPECT_EQ(std::string("°"), "\xA1\xE3");
 }
 
+TEST(Quantities, EveryUnitSwitchesExactlyAtItsBoundary) {
+    // Each boundary with the value on it and the largest single below it (1 - 2^-10 times
+    // the boundary where a cut decimal shows it), as the instrument sends them.
+    const double below = 1 - 1.0 / 1024;
+    const struct {
+        Quantity q;
+        double value;
+        const char* text;
+    } cases[] = {
+        {Quantity::Resistance, 1000000, "1.000GΩ\r\n"},
+        {Quantity::Resistance, 1000000 * below, "999.0MΩ"},
+        {Quantity::Resistance, 1000, "1.000MΩ"},
+        {Quantity::Resistance, 1000 * below, "999.0kΩ"},
+        {Quantity::Resistance, 1, "1.000kΩ"},
+        {Quantity::Resistance, below, "999.0Ω "},
+        {Quantity::Voltage, 1, "1.000kV"},
+        {Quantity::Voltage, below, "999.0V "},
+        {Quantity::Voltage, -1, "1.000kV"},
+        {Quantity::Power, 1, "1.000kW"},
+        {Quantity::Power, below, "999.0W"},
+        {Quantity::Inductance, 1, "1.000H "},
+        {Quantity::Inductance, below, "999.0mH"},
+        {Quantity::Current, 1, "1.000A "},
+        {Quantity::Current, below, "999.0mA"},
+        {Quantity::Current, 0.0009765625, "976.5uA"},
+        {Quantity::Capacitance, 1000, "1.000uF"},
+        {Quantity::Capacitance, 1000 * below, "999.0nF"},
+        {Quantity::Capacitance, below, "999.0pF"},
+        {Quantity::Ratio, 10000, "10000.0"},
+        {Quantity::Ratio, 10000.5, "10000"},
+        {Quantity::Ratio, 9999.5, "9999.5"},
+        {Quantity::Ratio, 1000, "1000.00"},
+        {Quantity::Phase, 10, "10.0000°"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(QuantityText(c.q, c.value), c.text) << static_cast<int>(c.q) << " " << c.value;
+    }
+    // The ratio line of a result at exactly 10000: one decimal, and not over.
+    const auto ratio = Payload(46).F(20, 10000).Frame(RspFinalResult);
+    EXPECT_EQ(ShowFinalResult(ratio.data(), Len(ratio), Sel("变比")).Texts.Main,
+              Filled("   K    　：10000.0") + "\r\n");
+    const auto stored = Payload(46).F(24, 10000).Frame(RspRecordRatio);
+    EXPECT_EQ(*ShowStoredRecord(RspRecordRatio, stored.data(), Len(stored)).Main,
+              Filled("　K 　　　：10000.0"));
+}
+
 TEST(Quantities, OverRulesCompareTheValueAsSent) {
     const OverRule cap{1000, false, 999.9};
     EXPECT_FALSE(IsOver(cap, 999900));
@@ -353,6 +399,36 @@ TEST(StoredRecord, EveryLayoutWithItsOwnLabels) {
     v = ShowStoredRecord(RspRecordShielded, shielded.data(), Len(shielded));
     EXPECT_EQ(v.Title, "反接线低压屏蔽\\外标准\\异频\\外高压");
     EXPECT_EQ(*v.Main, "Cx：1.500nF  DF：0.250%  \r\nCg：2.000uF  DF：1.000%  \r\n");
+}
+
+TEST(StoredRecord, EveryLineOfASingleChannelRecord) {
+    // Every field with a value of its own, so that a field read from a neighbour's offset shows.
+    const auto record = Payload(47)
+                            .B(0, 1)
+                            .B(1, 1)
+                            .B(2, 1)
+                            .B(3, 1)
+                            .F(4, 12.5f)
+                            .F(8, 0.0625f)
+                            .F(12, 475)
+                            .F(16, 525)
+                            .B(20, 1)
+                            .F(21, 2.5f)
+                            .F(25, 0.125f)
+                            .F(29, 12.5f)
+                            .F(33, 0.25f)
+                            .F(37, 0.75f)
+                            .Date(41, 17, 11, 5, 8, 9, 10)
+                            .Frame(RspRecord);
+    const StoredRecordView v = ShowStoredRecord(RspRecord, record.data(), Len(record));
+    EXPECT_EQ(v.Title, "正接线\\内标准\\定频\\内高压");
+    EXPECT_EQ(*v.Main, "Cx：2.500nF      DF：0.125%");
+    EXPECT_EQ(v.Details,
+              Filled("　U 　　　：12.50kV") + "\r\n" + Filled("　I 　　　：62.50mA") + "\r\n" +
+                  Filled("　Φ　　　：12.500°") + "\r\n" + Filled("　PF　　　：0.2500") + "\r\n" +
+                  Filled("　P 　　　：750.0W") + "\r\n" + Filled("　F1　　　：47.50Hz") + "\r\n" +
+                  Filled("　F2　　　：52.50Hz") + "\r\n" + "  Date：2017-11-05 08:09:10\r\n");
+    EXPECT_EQ(*v.PanelHeight, 157);
 }
 
 TEST(StoredRecord, MultiChannelCountFromThePayload) {

@@ -275,8 +275,8 @@ TEST(CommPort, AWriteToALineNobodyDrainsGivesUp) {
     const CommHandle h = Open8N1(pty.Path());
     ASSERT_GE(h, 3);
     const Bytes lots(1 << 20, 0x55);
-    // returns (after its time limit) although the far end takes nothing
-    EXPECT_TRUE(Port.WriteComm(h, lots.data(), static_cast<int>(lots.size())));
+    // returns (after its time limit) although the far end takes nothing, and says so
+    EXPECT_FALSE(Port.WriteComm(h, lots.data(), static_cast<int>(lots.size())));
     Port.CloseComm(h);
 }
 
@@ -293,7 +293,7 @@ TEST(CommPort, AVanishedLineReadsAsVanishedNotAsSilence) {
     EXPECT_FALSE(Port.ReadComm(h, buf, count));
     EXPECT_EQ(count, -7);
     const std::uint8_t byte = 0x24;
-    EXPECT_TRUE(Port.WriteComm(h, &byte, 1));
+    EXPECT_FALSE(Port.WriteComm(h, &byte, 1)) << "a byte into a vanished line was not sent";
     EXPECT_EQ(Port.CloseComm(h), 0);
 }
 

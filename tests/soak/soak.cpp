@@ -42,10 +42,17 @@ public:
         std::cerr << "message box: " << text.toStdString() << "\n";
         return Answer::Ok;
     }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&,
+                         const QString&) override {
         return {};
     }
-    QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
+    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return {};
+    }
+    int ChooseItem(QWidget*, const QString&, const QString&, const QStringList&) override {
+        return -1;
+    }
+    bool ChoosePrinter(QWidget*, QPrinter&) override { return false; }
     bool OpenDocument(const QString&) override { return false; }
 };
 

@@ -148,7 +148,8 @@ TEST(ArchiveTool, ImportListTrendAndExport) {
     EXPECT_EQ(Lines(r.Out),
               (std::vector<std::string>{two + ": 2 results, 2 new, 0 archived before",
                                         one + ": 1 result, 1 new, 0 archived before"}));
-    EXPECT_NE(r.Err.find("cannot read " + home.File("missing.txt") + ": No such file"),
+    EXPECT_NE(r.Err.find("cannot read " + home.File("missing.txt") + ": " +
+                         "文件或文件夹不存在（No such file"),
               std::string::npos)
         << r.Err;
     EXPECT_NE(r.Err.find(home.File("notes.txt") + ": not a result file saved by the program"),

@@ -48,6 +48,11 @@ public:
     std::vector<QString> Opened;  // documents opened
     std::vector<QString> Filters; // filters the file dialogs were shown with
     std::vector<QString> Titles;
+    std::vector<QString> Starts;          // where the file dialogs started
+    std::deque<int> Choices;              // answers of the list choices in turn; 0 when empty
+    std::vector<QStringList> ChoiceLists; // the items each list choice offered
+    std::vector<QString> ChoiceLabels;
+    int PrinterDialogs = 0;              // print dialogs shown; each is cancelled
     std::function<void()> DuringMessage; // runs while a message is "on show"
 
     Answer Message(QWidget*, const QString& text, const QString& caption, Icon icon,
@@ -63,12 +68,28 @@ public:
         Answers.pop_front();
         return a;
     }
-    QString SaveFileName(QWidget*, const QString& title, const QString& filter,
-                         const QString&) override {
-        return Next(title, filter);
+    QString SaveFileName(QWidget*, const QString& title, const QString& start,
+                         const QString& filter, const QString&) override {
+        return Next(title, start, filter);
     }
-    QString OpenFileName(QWidget*, const QString& title, const QString& filter) override {
-        return Next(title, filter);
+    QString OpenFileName(QWidget*, const QString& title, const QString& start,
+                         const QString& filter) override {
+        return Next(title, start, filter);
+    }
+    int ChooseItem(QWidget*, const QString&, const QString& label,
+                   const QStringList& items) override {
+        ChoiceLists.push_back(items);
+        ChoiceLabels.push_back(label);
+        if (Choices.empty()) {
+            return 0;
+        }
+        const int choice = Choices.front();
+        Choices.pop_front();
+        return choice;
+    }
+    bool ChoosePrinter(QWidget*, QPrinter&) override {
+        ++PrinterDialogs;
+        return false;
     }
     bool OpenDocument(const QString& path) override {
         Opened.push_back(path);
@@ -77,8 +98,9 @@ public:
     QString LastText() const { return Messages.empty() ? QString() : Messages.back().Text; }
 
 private:
-    QString Next(const QString& title, const QString& filter) {
+    QString Next(const QString& title, const QString& start, const QString& filter) {
         Titles.push_back(title);
+        Starts.push_back(start);
         Filters.push_back(filter);
         if (Files.empty()) {
             return {};

@@ -7,6 +7,10 @@
 #include "core/results.h"
 #include "core/texts.h"
 
+#include <QFileInfo>
+#include <QLabel>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace dielmon;
@@ -211,7 +215,7 @@ TEST(ResultFiles, SavedLiveAndStoredResultsReadBackByteForByte) {
     const std::string path = f.Home.File("results.txt");
     f.Dialogs.Files.push_back(QString::fromStdString(path));
     f.Trigger("N3");
-    EXPECT_EQ(f.Dialogs.Filters.back(), QStringLiteral("*.txt (*.txt)"));
+    EXPECT_EQ(f.Dialogs.Filters.back(), QStringLiteral("*.txt(txt文档) (*.txt)"));
     const ResultTexts live{Text(f.W("Lbl_ShowState")), Text(f.W("LblCxRx")), Text(f.W("Label19"))};
     // The main result ends with CR LF, so an empty line follows it twice over.
     ASSERT_EQ(live.Main.substr(live.Main.size() - 2), "\r\n");
@@ -225,9 +229,14 @@ TEST(ResultFiles, SavedLiveAndStoredResultsReadBackByteForByte) {
     const ResultTexts stored{Text(f.W("Label22")), Text(f.W("Label23")), Text(f.W("Label24"))};
     EXPECT_EQ(ReadAll(path), ResultFileRun(live) + ResultFileRun(stored));
 
-    // Opening the file shows its first run on "UpHis".
+    // Opening the file offers both results, newest first; the operator picks the first run.
+    const std::vector<ResultChoice> choices = ResultChoices({live, stored});
+    ASSERT_EQ(choices.size(), 2u);
+    f.Dialogs.Choices.push_back(choices[0].Index == 0 ? 0 : 1);
     f.Dialogs.Files.push_back(QString::fromStdString(path));
     f.Trigger("N9");
+    ASSERT_EQ(f.Dialogs.ChoiceLists.size(), 1u);
+    EXPECT_EQ(f.Dialogs.ChoiceLists[0], (QStringList{Q(choices[0].Text), Q(choices[1].Text)}));
     EXPECT_EQ(f.Dialogs.Titles.back(), Q(texts::kOpenFileTitle));
     EXPECT_EQ(f.Dialogs.Filters.back(), QStringLiteral("*.txt(txt文档) (*.txt)"));
     EXPECT_TRUE(f.OnPages("UpHis"));
@@ -249,6 +258,129 @@ TEST(ResultFiles, SavedLiveAndStoredResultsReadBackByteForByte) {
     f.Window->findChild<QAction*>("N3")->trigger();
     f.Window->findChild<QAction*>("N4")->trigger();
     EXPECT_EQ(f.Dialogs.Titles.size(), dialogs);
+}
+
+TEST(ResultFiles, AFileOfSeveralResultsOffersThemNewestFirst) {
+    Fixture f;
+    const ResultTexts first{"反接线\\内标准\\定频\\内高压", "Cx：1.000nF\r\n",
+                            "  Date：2016-03-24 15:34:00\r\n"};
+    const ResultTexts second{"变比\\内标准\\定频\\内高压", "K\r\n",
+                             "  Date：2018-07-01 08:00:00\r\n"};
+    const ResultTexts third{"CVT自激法\\内标准\\异频\\内高压", "C1\r\n",
+                            "  Date：2017-01-01 00:00:00\r\n"};
+    const std::string path = f.Home.File("several.txt");
+    WriteAll(path, ResultFileRun(first) + ResultFileRun(second) + ResultFileRun(third));
+    f.Dialogs.Choices.push_back(2);
+    f.Dialogs.Files.push_back(QString::fromStdString(path));
+    f.Trigger("N9");
+    ASSERT_EQ(f.Dialogs.ChoiceLists.size(), 1u);
+    EXPECT_EQ(f.Dialogs.ChoiceLists[0],
+              (QStringList{QStringLiteral("变比\\内标准\\定频\\内高压    2018-07-01 08:00:00"),
+                           QStringLiteral("CVT自激法\\内标准\\异频\\内高压    2017-01-01 00:00:00"),
+                           QStringLiteral("反接线\\内标准\\定频\\内高压    2016-03-24 15:34:00")}));
+    EXPECT_TRUE(f.Dialogs.ChoiceLabels[0].contains(QStringLiteral("3")));
+    EXPECT_TRUE(f.OnPages("UpHis"));
+    EXPECT_EQ(Text(f.W("Label20")), first.Title);
+    EXPECT_EQ(Text(f.W("Label25")), first.Main);
+    EXPECT_EQ(Text(f.W("Label27")), first.Details);
+    EXPECT_TRUE(f.Menu("N3")->isEnabled());
+
+    // Cancelling the list changes nothing.
+    f.Click("BitBtn15");
+    f.Dialogs.Choices.push_back(-1);
+    f.Dialogs.Files.push_back(QString::fromStdString(path));
+    f.Trigger("N9");
+    EXPECT_TRUE(f.OnPages("Default", "DefPage"));
+    EXPECT_EQ(Text(f.W("Label20")), first.Title);
+    EXPECT_TRUE(f.Dialogs.Messages.empty());
+
+    // One result: no list, as before.
+    const std::string one = f.Home.File("one.txt");
+    WriteAll(one, ResultFileRun(third));
+    f.Dialogs.Files.push_back(QString::fromStdString(one));
+    f.Trigger("N9");
+    EXPECT_EQ(f.Dialogs.ChoiceLists.size(), 2u);
+    EXPECT_EQ(Text(f.W("Label20")), third.Title);
+
+    // A file a Linux editor saved in UTF-8, with a byte-order mark: the texts are intact.
+    const std::string utf8 = f.Home.File("utf8.txt");
+    WriteAll(utf8, "\xEF\xBB\xBF" + GbkToUtf8(ResultFileRun(second)));
+    f.Dialogs.Files.push_back(QString::fromStdString(utf8));
+    f.Trigger("N9");
+    EXPECT_EQ(f.W<QLabel>("Label20")->text(), QStringLiteral("变比\\内标准\\定频\\内高压"));
+    EXPECT_EQ(Text(f.W("Label27")), second.Details);
+    EXPECT_TRUE(f.Dialogs.Messages.empty());
+}
+
+TEST(ResultFiles, FifosDevicesAndLongLinesGiveTheCannotBeReadBox) {
+    Fixture f;
+    const std::string fifo = f.Home.File("fifo.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string longLine = f.Home.File("long.txt");
+    WriteAll(longLine, std::string(texts::kFileSeparator) + "\r\nT\r\n\r\n" +
+                           std::string(70000, 'x') + "\r\n");
+    const struct {
+        std::string path;
+        QString reason;
+    } cases[] = {
+        {fifo, QStringLiteral("不是普通文件")},
+        {"/dev/zero", QStringLiteral("不是普通文件")},
+        {longLine, QStringLiteral("有一行超过64 KiB")},
+        {f.Home.File("missing.txt"), QStringLiteral("文件或文件夹不存在")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        f.Dialogs.Messages.clear();
+        f.Dialogs.Files.push_back(QString::fromStdString(c.path));
+        f.Trigger("N9"); // returns: a FIFO without a writer would block an ordinary open
+        ASSERT_EQ(f.Dialogs.Messages.size(), 1u);
+        EXPECT_TRUE(f.Dialogs.LastText().startsWith(
+            QStringLiteral("无法读取文件“%1”：").arg(QString::fromStdString(c.path))));
+        EXPECT_TRUE(f.Dialogs.LastText().contains(c.reason)) << f.Dialogs.LastText().toStdString();
+        EXPECT_TRUE(f.OnPages("Default", "DefPage"));
+    }
+}
+
+TEST(ResultFiles, TheFileDialogsStartInTheFolderLastUsedWithADatedName) {
+    TempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.Path().string()));
+    {
+        Fixture f;
+        f.Connect();
+        f.Click("BBtn_StartTest");
+        ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "ShowState"); }));
+        // Nothing used yet and no documents folder: the home folder.
+        f.Dialogs.Files.push_back(QString());
+        f.Trigger("N3");
+        const QString name = QStringLiteral("介质损耗测试数据_2016-03-24.txt");
+        EXPECT_EQ(f.Dialogs.Starts.back(), QString::fromStdString(home.File("")) + name);
+        // With a documents folder: there.
+        ASSERT_EQ(::mkdir(home.File("Documents").c_str(), 0755), 0);
+        f.Dialogs.Files.push_back(QString());
+        f.Trigger("N3");
+        EXPECT_EQ(f.Dialogs.Starts.back(), QString::fromStdString(home.File("Documents/")) + name);
+        // After a save elsewhere, every file dialog starts there.
+        ::mkdir(f.Home.File("kept").c_str(), 0755);
+        f.Dialogs.Files.push_back(QString::fromStdString(f.Home.File("kept/r.txt")));
+        f.Trigger("N3");
+        f.Dialogs.Files.push_back(QString());
+        f.Trigger("N3");
+        EXPECT_EQ(f.Dialogs.Starts.back(), QString::fromStdString(f.Home.File("kept/")) + name);
+        f.Dialogs.Files.push_back(QString());
+        f.Trigger("N9");
+        EXPECT_EQ(f.Dialogs.Starts.back(), QString::fromStdString(f.Home.File("kept")));
+        EXPECT_EQ(f.Dialogs.Filters.back(), f.Dialogs.Filters.front());
+        // Opening a file elsewhere moves it again.
+        ::mkdir(f.Home.File("other").c_str(), 0755);
+        WriteAll(f.Home.File("other/r.txt"), ReadAll(f.Home.File("kept/r.txt")));
+        f.Dialogs.Files.push_back(QString::fromStdString(f.Home.File("other/r.txt")));
+        f.Trigger("N9");
+        f.Dialogs.Files.push_back(QString());
+        f.Trigger("N3");
+        EXPECT_EQ(f.Dialogs.Starts.back(), QString::fromStdString(f.Home.File("other/")) + name);
+    }
+    qputenv("HOME", oldHome);
 }
 
 TEST(ResultFiles, ForeignMissingAndShortFiles) {
@@ -307,6 +439,8 @@ TEST(ResultFiles, AFailedSaveIsReportedAndLeavesNothingBehind) {
     f.Dialogs.Files.push_back(QString::fromStdString(inMissingFolder));
     f.Trigger("N3");
     EXPECT_TRUE(f.Dialogs.LastText().contains(QString::fromStdString(inMissingFolder)));
+    EXPECT_TRUE(f.Dialogs.LastText().endsWith(
+        QStringLiteral("文件或文件夹不存在（No such file or directory）")));
     EXPECT_EQ(f.Dialogs.Messages.back().Caption, Q(texts::kPrompt));
     if (PermissionsApply()) {
         const std::string locked = f.Home.File("locked");
@@ -319,7 +453,22 @@ TEST(ResultFiles, AFailedSaveIsReportedAndLeavesNothingBehind) {
         f.Dialogs.Files.push_back(QStringLiteral("/dev/full"));
         f.Trigger("N3");
         EXPECT_TRUE(f.Dialogs.LastText().contains(QStringLiteral("/dev/full")));
+        EXPECT_TRUE(f.Dialogs.LastText().contains(QStringLiteral("磁盘已满")));
     }
+    // A new file whose save fails is not left behind empty.
+    const std::string fresh = f.Home.File("fresh.txt");
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    f.Dialogs.Files.push_back(QString::fromStdString(fresh));
+    f.Trigger("N3");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(f.Dialogs.LastText().contains(QString::fromStdString(fresh)));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(fresh)));
 }
 
 TEST(ResultFiles, PrintingWithoutAPrinterOffersAPdf) {
@@ -337,4 +486,24 @@ TEST(ResultFiles, PrintingWithoutAPrinterOffersAPdf) {
     ASSERT_FALSE(f.Dialogs.Filters.empty());
     EXPECT_EQ(f.Dialogs.Filters.back(), QStringLiteral("*.pdf (*.pdf)"));
     EXPECT_EQ(ReadAll(pdf).rfind("%PDF", 0), 0u);
+    EXPECT_TRUE(
+        f.Dialogs.Starts.back().endsWith(QStringLiteral("介质损耗测试报告_2016-03-24.pdf")));
+    EXPECT_EQ(f.Dialogs.Messages.size(), 1u) << "a new file needs no question";
+
+    // An existing file is replaced only when the operator says so.
+    WriteAll(pdf, "an older report");
+    f.Dialogs.Messages.clear();
+    f.Dialogs.Answers = {Dialogs::Answer::Ok, Dialogs::Answer::Cancel};
+    f.Dialogs.Files.push_back(QString::fromStdString(pdf));
+    f.Trigger("N4");
+    ASSERT_EQ(f.Dialogs.Messages.size(), 2u);
+    EXPECT_EQ(f.Dialogs.Messages[1].Text,
+              QStringLiteral("文件“%1”已经存在。\n要替换它吗？").arg(QString::fromStdString(pdf)));
+    EXPECT_EQ(f.Dialogs.Messages[1].Choice, Dialogs::Buttons::OkCancel);
+    EXPECT_EQ(ReadAll(pdf), "an older report");
+    f.Dialogs.Answers = {Dialogs::Answer::Ok, Dialogs::Answer::Ok};
+    f.Dialogs.Files.push_back(QString::fromStdString(pdf));
+    f.Trigger("N4");
+    EXPECT_EQ(ReadAll(pdf).rfind("%PDF", 0), 0u);
+    EXPECT_EQ(f.Dialogs.PrinterDialogs, 0);
 }

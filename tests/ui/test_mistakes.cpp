@@ -93,6 +93,11 @@ TEST(OperatorMistakes, NonsenseInThePanelsFieldsStartsATestWithWhatTheFieldsConv
         {"Edt_JS", "反接线", "外标准", kHuge, kHuge, nullptr, 0},
         {"Edt_JS", "反接线", "外标准", "-5", "-5", nullptr, -5},
         {"Edt_JS", "反接线", "外标准", "1e39", "1e39", nullptr, 0},
+        // Blanks around a number do not matter; blanks inside it do.
+        {"Edt_C", "反接线", "外标准", " 50.5", " 50.5", nullptr, 50.5f},
+        {"Edt_C", "反接线", "外标准", "50 .5", "50 .5", nullptr, 0},
+        {"Edt_JS", "反接线", "外标准", "0.5 ", "0.5 ", nullptr, 0.5f},
+        {"Edt_Volt", "反接线", "内标准", " 5000 ", "5000", nullptr, 5000}, // digits only
     };
     Fixture f;
     f.Window->activateWindow();

@@ -553,7 +553,9 @@ TEST_F(ReportTest, LongParagraphContinuesWordForWord) {
     // One paragraph of 2000 words: it wraps at the element's width and runs onto page 2.
     std::string text;
     for (int i = 1; i <= 2000; ++i) {
-        text += "w" + std::to_string(i) + " ";
+        text += 'w';
+        text += std::to_string(i);
+        text += ' ';
     }
     const PdfText pdf = Paint({kTitle, kMain, text});
     ASSERT_GE(pdf.Pages.size(), 2u);

@@ -231,6 +231,18 @@ TEST(Window, PanelDependenciesAndLocks) {
     EXPECT_FALSE(f.W("BBtn_StopTest")->isEnabled());
 }
 
+TEST(Window, TheChannelSelectorIsUsableWhenDirectWiringIsChosenAfterATestInAnotherMode) {
+    Fixture f({"--type", "5"});
+    f.Connect();
+    RunTest(f, "反接线");
+    EXPECT_FALSE(f.W("CBox_Model")->isVisible());
+    f.Choose("CBox_ConnType", "正接线");
+    EXPECT_TRUE(f.W("CBox_Model")->isVisible());
+    EXPECT_TRUE(f.W("CBox_Model")->isEnabled());
+    RunTest(f, "正接线", 1);
+    EXPECT_EQ(DecodeStartTest(f.SentFrames().back().data(), 26).Channels, 2);
+}
+
 TEST(Window, RangeChecksWhenLeavingTheVoltageFields) {
     Fixture f({"--type", "4"});
     f.Connect();
@@ -574,6 +586,31 @@ TEST(SettingsDialog, SaveValidatesEveryFieldFirstAndKeepsTheHelpFile) {
     dialog.CombBaud->setEditText(QStringLiteral("9600"));
     dialog.BitBtn1->click();
     EXPECT_EQ(settings.Baud, 9600);
+}
+
+TEST(SettingsDialog, EnterInATypedTextAddsNoItemAndBlanksAroundNumbersDoNotMatter) {
+    TempDir dir;
+    const std::string ini = dir.File("Config.ini");
+    Settings settings;
+    ScriptedDialogs dialogs;
+    TfrmSetComm dialog(settings, ini, dialogs, nullptr, dir.File("no-sysfs"));
+    dialog.show();
+    for (QComboBox* box : {dialog.CombComm, dialog.CombBaud}) {
+        const int items = box->count();
+        box->setFocus();
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box, box == dialog.CombComm ? QStringLiteral("ttyUSB9")
+                                                     : QStringLiteral(" 9600 "));
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(box->count(), items) << box->objectName().toStdString();
+    }
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.Edt_DataNum->setText(QStringLiteral(" 7\t"));
+    dialog.BitBtn1->click();
+    EXPECT_EQ(dialogs.LastText(), Q(texts::kSaveSucceeded));
+    EXPECT_EQ(settings.ComName, "ttyUSB9");
+    EXPECT_EQ(settings.Baud, 9600);
+    EXPECT_EQ(settings.DataNum, 7);
 }
 
 TEST(SettingsDialog, ClosingItAlwaysReopensThePort) {

@@ -270,7 +270,7 @@ int Import(Archive& a, const Command& c) {
     for (const std::string& file : c.Files) {
         const ResultFileRuns runs = ReadResultRuns(file);
         if (runs.State == ResultFileContent::CannotRead) {
-            status = Error("cannot read " + file + ": " + runs.Error);
+            status = Error("cannot read " + file + ": " + GbkToUtf8(runs.Error));
             continue;
         }
         if (runs.State == ResultFileContent::NotOurFile || runs.Runs.empty()) {

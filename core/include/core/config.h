@@ -34,6 +34,9 @@ std::string SaveConfig(const std::string& path, const Settings& s);
 std::string DevicePath(const std::string& comName);
 
 const std::vector<std::string>& BaudItems();
+// The item of the baud list that a typed or chosen text names (blanks around it ignored);
+// -1 when it names none.
+int BaudItemIndex(const std::string& text);
 const std::vector<std::string>& StopBitItems();
 const std::vector<std::string>& ParityItems();
 

@@ -163,9 +163,10 @@ public:
     // The window is shown: idle page, the panel cleared and disabled, the frequency list
     // filled. The window opens the port next and reports with PortOpened.
     Effects FormShow();
-    // The port was (re)opened, or could not be; `path` names it in the operator's message.
-    // Opening another port than before ends a test whose line had gone.
-    Effects PortOpened(bool ok, const std::string& path);
+    // The port was (re)opened, or could not be; `path` names it in the operator's message, and
+    // `why` (a line break and a line, GBK) says why when the port layer could tell. Opening
+    // another port than before ends a test whose line had gone.
+    Effects PortOpened(bool ok, const std::string& path, const std::string& why = {});
     // The reader found the line gone. A test keeps its state: the instrument may still hold
     // high voltage, so "停止测试" stays usable and closing stays refused.
     Effects LineLost();

@@ -49,9 +49,14 @@ bool AppendLine(const std::string& line, const std::string& path);
 // last line rather than starting an empty one.
 std::vector<std::string> SplitLines(const std::string& text);
 
-// Operator text to numbers, as the panel converts it: an optionally signed decimal integer
-// that fits 32 bits, and a decimal number in the single-precision range ("." as separator,
-// optional exponent; no hexadecimal, infinity or NaN). Surrounding blanks are not allowed.
+// The text without the blanks (spaces, tabs, line breaks) before and after it.
+std::string TrimBlanks(const std::string& text);
+
+// Operator text to numbers, as every field, list and the settings file convert it: an
+// optionally signed decimal integer that fits 32 bits, and a decimal number in the
+// single-precision range ("." as separator, optional exponent; no hexadecimal, infinity or
+// NaN). Blanks around the number are ignored, so a stray space never turns a value into 0;
+// anything else around or inside it makes the text no number.
 std::optional<int> ParseInt(const std::string& text);
 std::optional<double> ParseDecimal(const std::string& text);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frame.h"
+#include "serial/portlock.h"
 
 #include <cstdint>
 #include <span>
@@ -45,9 +46,12 @@ public:
     // Opens the device exclusively and sets the line: baud (any positive rate, set exactly),
     // byteSize 5 to 8, parity and stop-bit codes as above, flowKind 0 to 5 (other values
     // leave flow control as it was). Returns 0 when the device cannot be opened, is held by
-    // someone else, or refuses any part of the settings.
+    // someone else (another process has it open, or a lock file names a live process), or
+    // refuses any part of the settings; `refusal`, when given, then says whether someone
+    // else holds it or the user may not open it. While open, the port's lock file names us.
     CommHandle OpenComm(const std::string& portName, std::uint32_t baud, std::uint8_t byteSize,
-                        std::uint8_t parity, std::uint8_t stopBits, std::uint8_t flowKind) const;
+                        std::uint8_t parity, std::uint8_t stopBits, std::uint8_t flowKind,
+                        PortRefusal* refusal = nullptr) const;
 
     // Reads the bytes waiting, at most a buffer's worth; more stay queued for the next call.
     // True with count set when bytes were delivered; otherwise false and count is untouched.
@@ -58,8 +62,8 @@ public:
     ReadStatus ReadCommStatus(CommHandle handle, std::span<std::uint8_t, kRecvBufSize> buffer,
                               int& count) const;
 
-    // False for handle 0; otherwise writes the count bytes (or as many as the line takes
-    // within kWriteLimitMs) and returns true. How many were written is not reported.
+    // Writes the count bytes, waiting for room at most kWriteLimitMs. True only when every
+    // byte went out: false for handle 0, a line that has gone, or one that took only part.
     bool WriteComm(CommHandle handle, const std::uint8_t* buffer, int count) const;
 
     // Closes the port; the result of close(2), or -1 for a handle that is no port.

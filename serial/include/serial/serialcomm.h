@@ -113,6 +113,9 @@ public:
     // True when a port was open and has been closed.
     bool Close();
 
+    // Why the last Open failed, where someone else holds the port or the user may not open it.
+    const PortRefusal& LastRefusal() const { return FRefusal; }
+
     bool IsOpen() const { return FHandle != 0; }
     CommHandle Handle() const { return FHandle; }
     const TCommThread& Thread() const { return FThread; }
@@ -120,6 +123,7 @@ public:
 private:
     DebugLog& FLog;
     CommHandle FHandle = 0;
+    PortRefusal FRefusal;
     TCommPort FPort;
     TCommThread FThread;
 };

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <grp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,6 +112,53 @@ std::string SimProgram() {
         return "/nonexistent/dielmon-sim";
     }
     return program;
+}
+
+DeviceHolder::DeviceHolder(const std::string& path)
+    : Path_(path), Process_("/bin/sh", {"-c", "exec sleep 600 0<>\"$0\"", path}) {}
+
+DeviceHolder::~DeviceHolder() {
+    Process_.Signal(SIGKILL);
+}
+
+bool DeviceHolder::Holding() const {
+    struct stat device {};
+    if (::stat(Path_.c_str(), &device) != 0) {
+        return false;
+    }
+    // The shell opens the device, then becomes sleep: both must have happened.
+    const std::string process = "/proc/" + std::to_string(Pid());
+    return WaitUntil([&] {
+        struct stat held {};
+        std::ifstream comm(process + "/comm");
+        std::string name;
+        return std::getline(comm, name) && name == "sleep" &&
+               ::stat((process + "/fd/0").c_str(), &held) == 0 && held.st_rdev == device.st_rdev;
+    });
+}
+
+int AsUnprivilegedUser(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUser) != 0 ||
+                                 ::setuid(kUnprivilegedUser) != 0)) {
+            ::_exit(255);
+        }
+        ::_exit(body() & 0xFF);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 255) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace dielmon::test

@@ -2,6 +2,7 @@
 // reaped if still running at the end.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,6 +17,7 @@ public:
     Process& operator=(const Process&) = delete;
 
     bool Running() const { return Pid_ > 0; }
+    pid_t Pid() const { return Pid_; }
     bool Signal(int signal) const;
     // A line of its standard output without the line break; empty after the deadline.
     std::string ReadLine();
@@ -35,5 +37,30 @@ private:
 
 // dielmon-sim, the program named by the environment variable DIELMON_SIM.
 std::string SimProgram();
+
+// Another process that holds a device open (and nothing else of ours) until it is destroyed.
+class DeviceHolder {
+public:
+    explicit DeviceHolder(const std::string& path);
+    ~DeviceHolder();
+    DeviceHolder(const DeviceHolder&) = delete;
+    DeviceHolder& operator=(const DeviceHolder&) = delete;
+    pid_t Pid() const { return Process_.Pid(); }
+    // Waits until it runs as "sleep" with the device among its open files; false after the
+    // deadline.
+    bool Holding() const;
+
+private:
+    std::string Path_;
+    Process Process_;
+};
+
+// The user id a privileged test drops to: nobody.
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
+// Runs `body` in a forked child as a user to whom file permissions apply (nobody, when the
+// test runs as root) and returns its result (0 to 255), or -1 when the child could not drop
+// its privileges or did not end normally. Call it while the test runs no other threads.
+int AsUnprivilegedUser(const std::function<int()>& body);
 
 } // namespace dielmon::test
