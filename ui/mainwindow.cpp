@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "core/commands.h"
+#include "core/gbk.h"
 #include "core/helpers.h"
 #include "core/history.h"
 #include "core/texts.h"
@@ -8,6 +9,7 @@
 #include "qtgbk.h"
 #include "serial/commport.h"
 #include "serial/portlist.h"
+#include "serial/portlock.h"
 #include "setcomm.h"
 
 #include <QAction>
@@ -592,8 +594,19 @@ void TfrmDielmon::OpenPort() {
                                 static_cast<std::uint8_t>(Settings_.DataNum),
                                 static_cast<std::uint8_t>(Settings_.Mark),
                                 static_cast<std::uint8_t>(Settings_.StopNum), 0);
+    LogOpenFailure(ok, path, true);
     Apply(Controller_.PortOpened(
         ok, path, ok ? std::string() : PortRefusalSecondLine(FComm->LastRefusal(), path)));
+}
+
+void TfrmDielmon::LogOpenFailure(bool ok, const std::string& path, bool always) {
+    // Why a port did not open goes to the debug log; the clock's attempts to reopen it write a
+    // line only when the reason changes.
+    const std::string why = ok ? std::string() : DescribeOpenFailure(FComm->LastRefusal());
+    if (!ok && (always || why != LastOpenFailure_)) {
+        Log_.WriteLog(Utf8ToGbk("串口 " + path + " 打开失败：") + why);
+    }
+    LastOpenFailure_ = why;
 }
 
 void TfrmDielmon::ReopenPort() {
@@ -606,6 +619,7 @@ void TfrmDielmon::ReopenPort() {
                                 static_cast<std::uint8_t>(Settings_.DataNum),
                                 static_cast<std::uint8_t>(Settings_.Mark),
                                 static_cast<std::uint8_t>(Settings_.StopNum), 0);
+    LogOpenFailure(ok, PortPath(), false);
     Apply(Controller_.PortReopened(ok));
 }
 

@@ -103,6 +103,7 @@ private:
     void Mirror();
     void MirrorHistory();
     void ReopenPort();
+    void LogOpenFailure(bool ok, const std::string& path, bool always);
 
     // The parameter panel: the model mirrored into the widgets, and the operator's choices.
     void ApplyPanel();
@@ -154,6 +155,7 @@ private:
     std::uint64_t HistoryMirrored_ = ~std::uint64_t{0};
     // The folder of the last result file or report chosen, where the file dialogs start.
     QString LastFolder_;
+    std::string LastOpenFailure_; // the reason last written to the log
 
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.

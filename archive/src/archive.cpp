@@ -1,4 +1,5 @@
 #include "archive/archive.h"
+#include "core/fd.h"
 
 #include "checkpointer.h"
 #include "identity.h"
@@ -89,12 +90,11 @@ std::string Reason(sqlite3* db, int rc) {
 std::string HeaderProblem(const std::string& path, off_t size) {
     static const char kMagic[16] = "SQLite format 3"; // with its terminating zero byte
     unsigned char header[100] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         return std::strerror(errno);
     }
-    const ssize_t got = ::pread(fd, header, sizeof header, 0);
-    ::close(fd);
+    const ssize_t got = ::pread(fd.Get(), header, sizeof header, 0);
     if (got < 0) {
         return std::strerror(errno);
     }

@@ -1,4 +1,5 @@
 #include "core/config.h"
+#include "core/fd.h"
 
 #include "fileio.h"
 
@@ -145,33 +146,33 @@ std::string SaveTarget(std::string path) {
 }
 
 // A new file beside the target, under a name no other file has: a temporary file left over
-// from an earlier save is passed over, never written through. -1 when the folder takes none.
-int CreateTemporary(const std::string& target, std::string& name) {
+// from an earlier save is passed over, never written through. None when the folder takes none.
+UniqueFd CreateTemporary(const std::string& target, std::string& name) {
     for (int k = 0; k < 100; ++k) {
         name = target + (k == 0 ? ".new" : Format(".new%d-%d", static_cast<int>(::getpid()), k));
-        const int fd =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST) {
+        UniqueFd fd(
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (fd || errno != EEXIST) {
             return fd;
         }
     }
-    return -1;
+    return {};
 }
 
 // Writes the bytes over the file itself, for a folder that takes no new file. When that fails
 // the old bytes are put back as far as the disk allows.
 bool RewriteInPlace(const std::string& target, const std::string& bytes, const std::string& old) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
         return false;
     }
-    bool ok = detail::WriteFully(fd, bytes) == 0 &&
-              ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
-    if (!ok && ::lseek(fd, 0, SEEK_SET) == 0 && detail::WriteFully(fd, old) == 0) {
-        (void)::ftruncate(fd, static_cast<off_t>(old.size()));
+    bool ok = detail::WriteFully(fd.Get(), bytes) == 0 &&
+              ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) == 0 &&
+              ::fsync(fd.Get()) == 0;
+    if (!ok && ::lseek(fd.Get(), 0, SEEK_SET) == 0 && detail::WriteFully(fd.Get(), old) == 0) {
+        (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
     }
-    ok = ::close(fd) == 0 && ok;
-    return ok;
+    return fd.Close() && ok;
 }
 
 } // namespace
@@ -305,16 +306,15 @@ std::string SaveConfig(const std::string& path, const Settings& s) {
     // A new file is written beside the old one and renamed over it, so that a full disk or a
     // crash never leaves a half-written settings file.
     std::string temp;
-    const int fd = CreateTemporary(target, temp);
-    if (fd >= 0) {
+    if (UniqueFd fd = CreateTemporary(target, temp)) {
         if (exists) {
-            (void)::fchmod(fd, st.st_mode & 07777);
+            (void)::fchmod(fd.Get(), st.st_mode & 07777);
             // Only root may give the file back to its owner; anyone else makes it their own.
-            (void)::fchown(fd, st.st_uid, st.st_gid);
+            (void)::fchown(fd.Get(), st.st_uid, st.st_gid);
         }
-        bool ok = detail::WriteFully(fd, bytes) == 0;
-        ok = ok && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
+        bool ok = detail::WriteFully(fd.Get(), bytes) == 0;
+        ok = ok && ::fsync(fd.Get()) == 0;
+        ok = fd.Close() && ok;
         if (ok && std::rename(temp.c_str(), target.c_str()) == 0) {
             return {};
         }

@@ -2,6 +2,8 @@
 // settings file. Internal to the core.
 #pragma once
 
+#include "core/fd.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <fcntl.h>
@@ -42,36 +44,32 @@ enum class ReadOutcome {
 inline ReadOutcome ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes,
                                    int& error) {
     error = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
         error = errno;
         return ReadOutcome::Failed;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.Get(), &st) != 0) {
         error = errno;
-        ::close(fd);
         return ReadOutcome::Failed;
     }
     if (!S_ISREG(st.st_mode)) {
         error = S_ISDIR(st.st_mode) ? EISDIR : 0;
-        ::close(fd);
         return ReadOutcome::NotRegular;
     }
     if (static_cast<std::size_t>(st.st_size) > limit) {
-        ::close(fd);
         return ReadOutcome::TooLarge;
     }
     std::string all;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
             error = errno;
-            ::close(fd);
             return ReadOutcome::Failed;
         }
         if (n == 0) {
@@ -79,12 +77,10 @@ inline ReadOutcome ReadRegularFile(const std::string& path, std::size_t limit, s
         }
         // A file that grows while it is read is held to the same limit.
         if (all.size() + static_cast<std::size_t>(n) > limit) {
-            ::close(fd);
             return ReadOutcome::TooLarge;
         }
         all.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     bytes = std::move(all);
     return ReadOutcome::Ok;
 }

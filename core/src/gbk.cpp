@@ -86,5 +86,4 @@ std::string Utf8ToGbk(const std::string& utf8) {
     });
 }
 
-
 } // namespace dielmon

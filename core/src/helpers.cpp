@@ -1,4 +1,5 @@
 #include "core/helpers.h"
+#include "core/fd.h"
 
 #include "fileio.h"
 
@@ -226,12 +227,12 @@ std::string GetWeekName(int isoWeekday) {
 }
 
 bool AppendLine(const std::string& line, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (!fd) {
         return false;
     }
-    const bool ok = detail::WriteFully(fd, line + "\r\n") == 0;
-    return ::close(fd) == 0 && ok;
+    const bool ok = detail::WriteFully(fd.Get(), line + "\r\n") == 0;
+    return fd.Close() && ok;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -1,4 +1,5 @@
 #include "core/log.h"
+#include "core/fd.h"
 
 #include "fileio.h"
 
@@ -70,13 +71,13 @@ void DebugLog::WriteLog(const std::string& text) {
         ::unlink(path.c_str());
         LogFileName_ = path;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (!fd) {
         ++FailedWrites_;
         return;
     }
-    const bool ok = detail::WriteFully(fd, LogTimeText(now) + "  " + text + "\r\n") == 0;
-    if (::close(fd) != 0 || !ok) {
+    const bool ok = detail::WriteFully(fd.Get(), LogTimeText(now) + "  " + text + "\r\n") == 0;
+    if (!fd.Close() || !ok) {
         ++FailedWrites_;
     }
 }

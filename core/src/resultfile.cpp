@@ -1,10 +1,11 @@
 #include "core/resultfile.h"
+#include "core/fd.h"
 
 #include "fileio.h"
 
 #include "core/gbk.h"
-#include "core/json.h"
 #include "core/helpers.h"
+#include "core/json.h"
 #include "core/texts.h"
 
 #include <algorithm>
@@ -65,22 +66,22 @@ std::string AppendResultRun(const std::string& path, const ResultTexts& t) {
     // window; a file that is not there yet is created here and removed again on failure.
     constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     bool created = false;
-    int fd = ::open(path.c_str(), kFlags);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-        created = fd >= 0;
-        if (fd < 0 && errno == EEXIST) { // made meanwhile, or a link to a file not there yet
-            fd = ::open(path.c_str(), kFlags | O_CREAT, 0666);
+    UniqueFd fd(::open(path.c_str(), kFlags));
+    if (!fd && errno == ENOENT) {
+        fd.Reset(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666));
+        created = fd.Valid();
+        if (!fd && errno == EEXIST) { // made meanwhile, or a link to a file not there yet
+            fd.Reset(::open(path.c_str(), kFlags | O_CREAT, 0666));
         }
     }
-    if (fd < 0) {
+    if (!fd) {
         return FileErrorText(errno);
     }
     struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
     const off_t before = regular ? st.st_size : -1;
-    int error = detail::WriteFully(fd, run);
-    if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) {
+    int error = detail::WriteFully(fd.Get(), run);
+    if (error == 0 && ::fsync(fd.Get()) != 0 && errno != EINVAL) {
         error = errno;
     }
     if (error != 0 && created) {
@@ -88,9 +89,9 @@ std::string AppendResultRun(const std::string& path, const ResultTexts& t) {
         ::unlink(path.c_str());
     } else if (error != 0 && before >= 0) {
         // Never leave half a result behind: the file goes back to what it held.
-        (void)::ftruncate(fd, before);
+        (void)::ftruncate(fd.Get(), before);
     }
-    if (::close(fd) != 0 && error == 0) {
+    if (!fd.Close() && error == 0) {
         error = errno;
     }
     return error == 0 ? std::string() : FileErrorText(error);

@@ -3,6 +3,8 @@
 #include "lineconfig.h"
 #include "serial/portlock.h"
 
+#include "core/fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -38,48 +40,59 @@ void ReleaseExclusive(int fd) {
 CommHandle TCommPort::OpenComm(const std::string& portName, std::uint32_t baud,
                                std::uint8_t byteSize, std::uint8_t parity, std::uint8_t stopBits,
                                std::uint8_t flowKind, PortRefusal* refusal) const {
-    const LineSettings settings{baud, byteSize, parity, stopBits, flowKind};
-    if (!LineSettingsValid(settings)) {
-        return 0;
-    }
     PortRefusal ignored;
     PortRefusal& why = refusal != nullptr ? *refusal : ignored;
     why = {};
+    auto fail = [&why](PortRefusal::Step step, int error) {
+        why.Failed = step;
+        why.Error = error;
+        return CommHandle{0};
+    };
+    const LineSettings settings{baud, byteSize, parity, stopBits, flowKind};
+    if (!LineSettingsValid(settings)) {
+        return fail(PortRefusal::Step::Settings, EINVAL);
+    }
     // Asked before the open: opening a terminal raises its control lines under the other user.
     if ((why = FindPortHolder(portName))) {
+        why.Failed = PortRefusal::Step::Holder;
         return 0;
     }
     // Non-blocking so that the open does not wait for a carrier. The descriptor stays
     // non-blocking: reads ask only for bytes already waiting, and writes wait for room
     // themselves, within their limit.
-    int fd = ::open(portName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == EACCES || errno == EPERM) {
-            why = {PortRefusal::Reason::NoPermission, errno, 0};
+    UniqueFd fd(::open(portName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) {
+            why.Why = PortRefusal::Reason::NoPermission;
         }
-        return 0;
+        return fail(PortRefusal::Step::Open, error);
     }
-    fd = AboveStandardStreams(fd);
-    if (fd < 0) {
-        return 0;
+    fd.Reset(AboveStandardStreams(fd.Release()));
+    if (!fd) {
+        return fail(PortRefusal::Step::Descriptor, errno);
     }
     // The port is ours alone. The lock refuses a second open by this program or by any other
     // that locks its ports the same way, root included; TIOCEXCL makes the kernel refuse
     // later opens by other programs not running as root.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return fail(PortRefusal::Step::Lock, errno);
+    }
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
+        return fail(PortRefusal::Step::Exclusive, errno);
+    }
+    errno = 0;
+    if (!ApplyLineSettings(fd.Get(), settings)) {
+        const int error = errno != 0 ? errno : EINVAL;
+        ReleaseExclusive(fd.Get());
+        return fail(PortRefusal::Step::LineSettings, error);
+    }
+    if (!TakePortLock(portName, fd.Get(), why)) {
+        ReleaseExclusive(fd.Get());
+        why.Failed = PortRefusal::Step::LockFile;
         return 0;
     }
-    if (::ioctl(fd, TIOCEXCL) != 0) { // not a terminal
-        ::close(fd);
-        return 0;
-    }
-    if (!ApplyLineSettings(fd, settings) || !TakePortLock(portName, fd, why)) {
-        ReleaseExclusive(fd);
-        ::close(fd);
-        return 0;
-    }
-    return fd;
+    return fd.Release();
 }
 
 bool TCommPort::ReadComm(CommHandle handle, std::span<std::uint8_t, kRecvBufSize> buffer,

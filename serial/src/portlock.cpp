@@ -1,4 +1,5 @@
 #include "serial/portlock.h"
+#include "core/fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -44,13 +45,12 @@ std::string Canonical(const std::string& path) {
 // The process a lock file names: HDB UUCP files hold the number as text, older ones as a
 // binary int. 0 when the file holds neither.
 pid_t LockHolder(const std::string& lockPath) {
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) {
+    const UniqueFd fd(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd) {
         return 0;
     }
     char text[64] = {};
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
+    const ssize_t n = ::read(fd.Get(), text, sizeof text - 1);
     if (n <= 0) {
         return 0;
     }
@@ -161,15 +161,13 @@ enum class Created { Yes, Exists, NoFolder };
 Created CreateLockFile(const std::string& lockPath) {
     const std::string folder = lockPath.substr(0, lockPath.rfind('/') + 1);
     const std::string temp = folder + "LTMP." + std::to_string(::getpid());
-    const int fd =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd) {
         return Created::NoFolder;
     }
     char text[16];
     const int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-    const bool written = ::write(fd, text, static_cast<std::size_t>(n)) == n;
-    ::close(fd);
+    const bool written = ::write(fd.Get(), text, static_cast<std::size_t>(n)) == n && fd.Close();
     if (!written) {
         ::unlink(temp.c_str());
         return Created::NoFolder;
@@ -296,6 +294,53 @@ std::string DeviceGroup(const std::string& devicePath) {
         return {};
     }
     return found->gr_name;
+}
+
+std::string DescribeOpenFailure(const PortRefusal& failure) {
+    using Step = PortRefusal::Step;
+    const char* step = nullptr;
+    switch (failure.Failed) {
+    case Step::None:
+        return {};
+    case Step::Settings:
+        step = "line settings not supported";
+        break;
+    case Step::Holder:
+        step = "held by another process";
+        break;
+    case Step::Open:
+        step = "open";
+        break;
+    case Step::Descriptor:
+        step = "descriptor above the standard streams";
+        break;
+    case Step::Lock:
+        step = "flock (busy: held by a program that locks its ports)";
+        break;
+    case Step::Exclusive:
+        step = "TIOCEXCL (not a terminal)";
+        break;
+    case Step::LineSettings:
+        step = "line settings refused by the device";
+        break;
+    case Step::LockFile:
+        step = "lock file taken by another process";
+        break;
+    }
+    std::string text = step;
+    if (failure.Error != 0) {
+        text += ": ";
+        text += std::strerror(failure.Error);
+        text += " (errno " + std::to_string(failure.Error) + ")";
+    }
+    if (failure.Holder > 0) {
+        text += ", process " + std::to_string(failure.Holder);
+        const std::string name = ProcessName(failure.Holder);
+        if (!name.empty()) {
+            text += " (" + name + ")";
+        }
+    }
+    return text;
 }
 
 } // namespace dielmon

@@ -95,38 +95,30 @@ struct Simulator::Line {
         bool Hangup = false;
     };
 
-    int Fd = -1;      // the pseudo-terminal's master, or the device
-    int SlaveFd = -1; // our own hold on the far end, so that the program may close and reopen it
+    UniqueFd Fd;      // the pseudo-terminal's master, or the device
+    UniqueFd SlaveFd; // our own hold on the far end, so that the program may close and reopen it
     std::deque<Chunk> Pending;
     SteadyTime LastNotBefore{};
     std::optional<SteadyTime> HangupSince;
     std::mt19937 Random{12345};
     Reassembler Commands;
 
-    ~Line() { Close(); }
-
     void Close() {
-        if (Fd >= 0) {
-            ::close(Fd);
-            Fd = -1;
-        }
-        if (SlaveFd >= 0) {
-            ::close(SlaveFd);
-            SlaveFd = -1;
-        }
+        Fd.Reset();
+        SlaveFd.Reset();
     }
 
     // Bytes written to the far end that nobody has read yet; 0 when unknown. What was just
     // written may still be on its way into the far end's input queue, where the count does not
     // see it; polling the far end first moves it there.
     int UnreadAtFarEnd() const {
-        if (SlaveFd < 0) {
+        if (!SlaveFd) {
             return 0;
         }
-        pollfd p{SlaveFd, POLLIN, 0};
+        pollfd p{SlaveFd.Get(), POLLIN, 0};
         ::poll(&p, 1, 0);
         int n = 0;
-        if (ioctl(SlaveFd, TIOCINQ, &n) != 0) {
+        if (ioctl(SlaveFd.Get(), TIOCINQ, &n) != 0) {
             return 0;
         }
         return n;
@@ -155,45 +147,45 @@ bool Simulator::Start(std::string* error) {
     }
     auto line = std::make_unique<Line>();
     if (Options_.Device.empty()) {
-        line->Fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (line->Fd < 0 || grantpt(line->Fd) != 0 || unlockpt(line->Fd) != 0) {
+        line->Fd.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!line->Fd || grantpt(line->Fd.Get()) != 0 || unlockpt(line->Fd.Get()) != 0) {
             *error = Errno("cannot create a pseudo-terminal");
             return false;
         }
         char name[128] = {};
-        if (ptsname_r(line->Fd, name, sizeof name) != 0) {
+        if (ptsname_r(line->Fd.Get(), name, sizeof name) != 0) {
             *error = Errno("cannot name the pseudo-terminal");
             return false;
         }
         DevicePath_ = name;
-        line->SlaveFd = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (line->SlaveFd < 0) {
+        line->SlaveFd.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!line->SlaveFd) {
             *error = Errno("cannot open " + DevicePath_);
             return false;
         }
         // The far end's settings are those the program finds when it opens the port.
-        if (!MakeRaw(line->SlaveFd, Options_.Baud, error)) {
+        if (!MakeRaw(line->SlaveFd.Get(), Options_.Baud, error)) {
             return false;
         }
     } else {
         DevicePath_ = Options_.Device;
-        line->Fd = ::open(DevicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (line->Fd < 0) {
+        line->Fd.Reset(::open(DevicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!line->Fd) {
             *error = Errno("cannot open " + DevicePath_);
             return false;
         }
-        if (!MakeRaw(line->Fd, Options_.Baud, error)) {
+        if (!MakeRaw(line->Fd.Get(), Options_.Baud, error)) {
             return false;
         }
-        tcflush(line->Fd, TCIOFLUSH);
+        tcflush(line->Fd.Get(), TCIOFLUSH);
     }
-    const int flags = fcntl(line->Fd, F_GETFL);
-    if (flags < 0 || fcntl(line->Fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int flags = fcntl(line->Fd.Get(), F_GETFL);
+    if (flags < 0 || fcntl(line->Fd.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
         *error = Errno("cannot make the line non-blocking");
         return false;
     }
-    WakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (WakeFd_ < 0) {
+    WakeFd_.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!WakeFd_) {
         *error = Errno("cannot create an event descriptor");
         return false;
     }
@@ -214,17 +206,14 @@ void Simulator::Stop() {
     if (Thread_.joinable()) {
         StopRequested_ = true;
         const std::uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write(WakeFd_, &one, sizeof one);
+        [[maybe_unused]] const auto n = ::write(WakeFd_.Get(), &one, sizeof one);
         Thread_.join();
     }
     Running_ = false;
     if (Line_) {
         Line_->Close();
     }
-    if (WakeFd_ >= 0) {
-        ::close(WakeFd_);
-        WakeFd_ = -1;
-    }
+    WakeFd_.Reset();
 }
 
 void Simulator::Enqueue(Output& o, SteadyTime now) {
@@ -279,7 +268,8 @@ Simulator::Flushed Simulator::Flush(SteadyTime now) {
             HungUp_ = true;
             return Flushed::Closed;
         }
-        const ssize_t n = ::write(line.Fd, c.Bytes.data() + c.Written, c.Bytes.size() - c.Written);
+        const ssize_t n =
+            ::write(line.Fd.Get(), c.Bytes.data() + c.Written, c.Bytes.size() - c.Written);
         if (n < 0) {
             return (errno == EAGAIN || errno == EINTR) ? Flushed::Blocked : Flushed::Closed;
         }
@@ -341,9 +331,10 @@ void Simulator::Loop() {
             timeout = static_cast<int>(std::max<milliseconds::rep>(0, left.count()));
         }
 
-        pollfd fds[2] = {
-            {line.Fd, static_cast<short>(POLLIN | (flushed == Flushed::Blocked ? POLLOUT : 0)), 0},
-            {WakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{line.Fd.Get(),
+                          static_cast<short>(POLLIN | (flushed == Flushed::Blocked ? POLLOUT : 0)),
+                          0},
+                         {WakeFd_.Get(), POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0) {
             if (errno == EINTR) {
@@ -353,10 +344,10 @@ void Simulator::Loop() {
         }
         if ((fds[1].revents & POLLIN) != 0) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto n = ::read(WakeFd_, &count, sizeof count);
+            [[maybe_unused]] const auto n = ::read(WakeFd_.Get(), &count, sizeof count);
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            const ssize_t n = ::read(line.Fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(line.Fd.Get(), buffer, sizeof buffer);
             if (n > 0) {
                 if (Trace_) {
                     Trace_(true, buffer, static_cast<int>(n));

@@ -34,8 +34,10 @@ const std::string kWriter = DIELMON_ARCHIVE_WRITER;
 void MakeArchive(const std::string& path, int n) {
     auto a = OpenOk(path);
     for (int k = 0; k < n; ++k) {
+        std::string specimen = "T";
+        specimen += std::to_string(k % 5);
         ASSERT_TRUE(a->Add(Live(1.0f + static_cast<float>(k) / 100, 0.3f, Day(2016, 1, 1 + k % 28),
-                                "T" + std::to_string(k % 5)))
+                                specimen))
                         .Ok());
     }
 }

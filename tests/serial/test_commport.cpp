@@ -1,4 +1,5 @@
 #include "serial/commport.h"
+#include "serial/portlock.h"
 
 #include "core/config.h"
 #include "support/pty.h"
@@ -158,11 +159,31 @@ TEST(CommPort, OnlyAnExistingTerminalOpens) {
     const std::string plainFile =
         (dir / ("dielmon-not-a-port-" + std::to_string(::getpid()))).string();
     std::ofstream(plainFile) << "x";
-    for (const std::string& path :
-         {std::string("/dev/ttyDIELMON-missing"), plainFile, dir.string(), std::string()}) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(Open8N1(path), 0);
+    // Each refusal says which step failed and why, for the debug log.
+    const struct {
+        std::string path;
+        PortRefusal::Step step;
+        int error;
+    } cases[] = {
+        {"/dev/ttyDIELMON-missing", PortRefusal::Step::Open, ENOENT},
+        {plainFile, PortRefusal::Step::Exclusive, ENOTTY},
+        {dir.string(), PortRefusal::Step::Open, EISDIR},
+        {std::string(), PortRefusal::Step::Open, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        PortRefusal why;
+        EXPECT_EQ(Port.OpenComm(c.path, 9600, 8, kParityNone, kOneStopBit, 0, &why), 0);
+        EXPECT_EQ(why.Failed, c.step);
+        EXPECT_EQ(why.Error, c.error);
+        EXPECT_NE(DescribeOpenFailure(why).find("(errno " + std::to_string(c.error) + ")"),
+                  std::string::npos)
+            << DescribeOpenFailure(why);
     }
+    PseudoTerminal pty;
+    PortRefusal why;
+    EXPECT_EQ(Port.OpenComm(pty.Path(), 9600, 9, kParityNone, kOneStopBit, 0, &why), 0);
+    EXPECT_EQ(why.Failed, PortRefusal::Step::Settings);
     std::filesystem::remove(plainFile);
 }
 
@@ -170,7 +191,10 @@ TEST(CommPort, APortIsHeldExclusivelyUntilClosed) {
     PseudoTerminal pty;
     const CommHandle first = Open8N1(pty.Path());
     ASSERT_GE(first, 3);
-    EXPECT_EQ(Open8N1(pty.Path()), 0);
+    PortRefusal why;
+    EXPECT_EQ(Port.OpenComm(pty.Path(), 9600, 8, kParityNone, kOneStopBit, 0, &why), 0);
+    EXPECT_EQ(why.Failed, PortRefusal::Step::Lock) << DescribeOpenFailure(why);
+    EXPECT_EQ(why.Error, EWOULDBLOCK);
     EXPECT_EQ(Open8N1(pty.Path(), 115200), 0);
     int exclusive = 0;
     ASSERT_EQ(::ioctl(first, TIOCGEXCL, &exclusive), 0);

@@ -12,6 +12,7 @@
 #include "core/resultfile.h"
 #include "core/results.h"
 #include "core/texts.h"
+#include "serial/commport.h"
 #include "serial/portlist.h"
 #include "sim/payloads.h"
 
@@ -313,6 +314,38 @@ TEST(LineFaults, APortMissingAtStartIsOpenedWhenItsDeviceAppears) {
     f.Tick(3);
     EXPECT_TRUE(f.OnPages("Default", "DefPage"));
     f.Connect();
+}
+
+TEST(LineFaults, APortHeldElsewhereIsLoggedWithItsReasonOnceAndOpenedWhenFree) {
+    PseudoTerminal line;
+    TCommPort port;
+    const CommHandle held = port.OpenComm(line.Path(), 9600, 8, kParityNone, kOneStopBit, 0);
+    ASSERT_GE(held, 3);
+    Fixture f({}, false);
+    f.Open(line.Path());
+    ASSERT_EQ(f.Dialogs.Messages.size(), 1u);
+    EXPECT_FALSE(f.Window->State().PortOpen);
+    auto failures = [&] {
+        const std::string log = ReadAll(f.Window->Log().LogFileName());
+        const std::string mark = line.Path() + " 打开失败：flock";
+        int n = 0;
+        for (std::size_t at = 0; (at = log.find(mark, at)) != std::string::npos; ++at) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(failures(), 1);
+    // The clock tries again at every tick; the same reason is not written again.
+    for (int k = 0; k < 5; ++k) {
+        f.Tick(1);
+    }
+    EXPECT_FALSE(f.Window->State().PortOpen);
+    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(f.Dialogs.Messages.size(), 1u);
+    port.CloseComm(held);
+    f.Tick(1);
+    EXPECT_TRUE(f.Window->State().PortOpen);
+    EXPECT_EQ(Text(f.W("Lbl_Info")), texts::kPortRestored);
 }
 
 TEST(LineFaults, ALineLostBeforeConnectingLeavesThePanelEmptyAndDisabled) {

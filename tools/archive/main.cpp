@@ -251,7 +251,8 @@ int List(Archive& a, const Command& c) {
         for (const Row& r : page.Value) {
             std::string source = SourceName(r.From);
             if (r.Record) {
-                source += " " + std::to_string(*r.Record);
+                source += ' ';
+                source += std::to_string(*r.Record);
             }
             std::cout << Spaced(r.Measured) << "\t" << r.Specimen << "\t"
                       << WiringModeText(r.WiringMode) << "\t" << MainInOneLine(r.Main) << "\t"

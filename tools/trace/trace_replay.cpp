@@ -253,8 +253,10 @@ std::string RenderJson(const TraceEvent& e) {
     if (!e.Pages.empty()) {
         out += ",\"pages\":{";
         for (std::size_t k = 0; k < e.Pages.size(); ++k) {
-            out +=
-                (k ? "," : "") + JsonString(e.Pages[k].first) + ":" + JsonString(e.Pages[k].second);
+            out += k ? "," : "";
+            out += JsonString(e.Pages[k].first);
+            out += ':';
+            out += JsonString(e.Pages[k].second);
         }
         out += "}";
     }

@@ -18,12 +18,29 @@ struct PortRefusal {
         LockFile,      // a lock file names another live process
         NoPermission,  // the user may not open the device
     };
+    // Which step of opening the port failed, for the debug log.
+    enum class Step {
+        None,
+        Settings,     // the line settings asked for are none the port layer knows
+        Holder,       // another process holds the device (Why says how)
+        Open,         // open(2): no such device, permission, busy ...
+        Descriptor,   // moving the descriptor above the standard streams
+        Lock,         // flock(2): this or another program that locks its ports holds it
+        Exclusive,    // TIOCEXCL: the device is not a terminal
+        LineSettings, // the device refused the line settings
+        LockFile,     // a lock file of another live process appeared meanwhile
+    };
     Reason Why = Reason::None;
-    int Error = 0;    // the errno of the refused open (NoPermission)
+    int Error = 0;    // the errno of the failed step
     pid_t Holder = 0; // the other process (OpenElsewhere, LockFile)
+    Step Failed = Step::None;
 
     explicit operator bool() const { return Why != Reason::None; }
 };
+
+// The failed step and its errno in a line for the debug log ("open: No such file or
+// directory (errno 2)"); empty when nothing failed.
+std::string DescribeOpenFailure(const PortRefusal& failure);
 
 // The folder of the lock files: $DIELMON_LOCK_DIR when set, else /var/lock.
 std::string PortLockFolder();

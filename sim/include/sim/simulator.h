@@ -3,6 +3,8 @@
 // schedules, with the line faults the options ask for. Counters may be read from any thread.
 #pragma once
 
+#include "core/fd.h"
+
 #include "sim/options.h"
 
 #include "core/clock.h"
@@ -76,7 +78,7 @@ private:
     std::unique_ptr<Line> Line_;
     std::unique_ptr<Instrument> Instrument_;
     std::thread Thread_;
-    int WakeFd_ = -1; // an eventfd that Stop writes to
+    UniqueFd WakeFd_; // an eventfd that Stop writes to
     std::atomic<bool> StopRequested_{false};
     std::atomic<bool> Running_{false};
     std::atomic<bool> HungUp_{false};
