@@ -717,7 +717,8 @@ void TfrmDielmon::N8Click() {
 
 void TfrmDielmon::N2Click() {
     {
-        TfrmSetComm dialog(Settings_, ConfigFileName_, *Dialogs_, this);
+        TfrmSetComm dialog(Settings_, ConfigFileName_, *Dialogs_, this, "/sys/class/tty",
+                           PortOverride_);
         dialog.exec();
     }
     OpenPort();

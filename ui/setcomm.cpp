@@ -14,9 +14,10 @@
 namespace dielmon {
 
 TfrmSetComm::TfrmSetComm(Settings& settings, std::string configFileName, Dialogs& dialogs,
-                         QWidget* parent, std::string sysClassTty)
+                         QWidget* parent, std::string sysClassTty,
+                         std::optional<std::string> fixedPort)
     : QDialog(parent), Settings_(settings), ConfigFileName_(std::move(configFileName)),
-      Dialogs_(dialogs), SysClassTty_(std::move(sysClassTty)) {
+      Dialogs_(dialogs), SysClassTty_(std::move(sysClassTty)), FixedPort_(std::move(fixedPort)) {
     setObjectName(QStringLiteral("frmSetComm"));
     setWindowTitle(QStringLiteral("通讯设置"));
     setFont(SongFont(13));
@@ -69,6 +70,12 @@ TfrmSetComm::TfrmSetComm(Settings& settings, std::string configFileName, Dialogs
     }
     CombBaud->setCurrentIndex(CombBaud->findText(QStringLiteral("9600")));
 
+    Lbl_FixedPort = new QLabel(QStringLiteral("串口由命令行指定，本次运行不能更改。"), panel);
+    Lbl_FixedPort->setObjectName(QStringLiteral("Lbl_FixedPort"));
+    Lbl_FixedPort->setGeometry(20, 161, 215, 20);
+    Lbl_FixedPort->setAlignment(Qt::AlignCenter);
+    Lbl_FixedPort->setVisible(FixedPort_.has_value());
+
     BitBtn1 = new QPushButton(QStringLiteral("保存"), panel);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(40, 184, 75, 25);
@@ -100,8 +107,11 @@ void TfrmSetComm::FormShow() {
                                   Qt::ToolTipRole);
         }
     }
-    CombComm->setCurrentIndex(CombComm->findText(Q(Settings_.ComName), Qt::MatchExactly));
-    CombComm->setEditText(Q(Settings_.ComName));
+    // A port fixed for this run is the one shown; the settings file keeps its own.
+    const QString shown = FixedPort_ ? QString::fromStdString(*FixedPort_) : Q(Settings_.ComName);
+    CombComm->setCurrentIndex(CombComm->findText(shown, Qt::MatchExactly));
+    CombComm->setEditText(shown);
+    CombComm->setEnabled(!FixedPort_);
     Edt_DataNum->setText(QString::number(Settings_.DataNum));
     Edt_StopNum->setCurrentIndex(Settings_.StopNum);
     CBx_Mark->setCurrentIndex(Settings_.Mark);
@@ -114,7 +124,7 @@ void TfrmSetComm::FormShow() {
 
 void TfrmSetComm::BitBtn1Click() {
     SettingsForm form;
-    form.ComText = G(CombComm->currentText());
+    form.ComText = FixedPort_ ? Settings_.ComName : G(CombComm->currentText());
     form.DataNumText = G(Edt_DataNum->text());
     form.StopIndex = Edt_StopNum->currentIndex();
     form.MarkIndex = CBx_Mark->currentIndex();

@@ -630,6 +630,33 @@ TEST(SettingsDialog, ClosingItAlwaysReopensThePort) {
     f.Connect(); // the reopened port works
 }
 
+TEST(Window, APortGivenForThisRunIsShownFixedInTheSettingsDialog) {
+    Fixture f({}, false); // started with --port, as --simulate does
+    WriteAll(f.Home.File("Config.ini"), "[Config]\r\nComName=COM3\r\n");
+    f.Open(f.Sim->DevicePath());
+    f.WithSettingsDialog([&](TfrmSetComm& d) {
+        EXPECT_EQ(d.CombComm->currentText(), QString::fromStdString(f.Sim->DevicePath()));
+        EXPECT_FALSE(d.CombComm->isEnabled());
+        EXPECT_TRUE(d.Lbl_FixedPort->isVisible());
+        d.CombBaud->setCurrentIndex(d.CombBaud->findText(QStringLiteral("57600")));
+        d.BitBtn1->click();
+    });
+    // The other settings are saved; the settings file keeps its own port.
+    const std::string saved = ReadAll(f.Home.File("Config.ini"));
+    EXPECT_NE(saved.find("ComName=COM3"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Baud=57600"), std::string::npos) << saved;
+    EXPECT_EQ(f.Window->PortPath(), f.Sim->DevicePath());
+    EXPECT_TRUE(f.Window->State().PortOpen);
+
+    // Without a port given, the settings file's port is shown and may be changed.
+    Fixture field({}, false);
+    field.OpenFromSettings(field.Sim->DevicePath());
+    field.WithSettingsDialog([&](TfrmSetComm& d) {
+        EXPECT_TRUE(d.CombComm->isEnabled());
+        EXPECT_FALSE(d.Lbl_FixedPort->isVisible());
+    });
+}
+
 TEST(Window, HelpOpensTheDocumentWhenItExists) {
     Fixture f({}, false);
     WriteAll(f.Home.File("manual.pdf"), "%PDF-1.4");
