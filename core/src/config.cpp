@@ -170,7 +170,9 @@ bool RewriteInPlace(const std::string& target, const std::string& bytes, const s
               ::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) == 0 &&
               ::fsync(fd.Get()) == 0;
     if (!ok && ::lseek(fd.Get(), 0, SEEK_SET) == 0 && detail::WriteFully(fd.Get(), old) == 0) {
-        (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
+        // The best that can be done; the save has failed whatever this gives.
+        const bool restored = ::ftruncate(fd.Get(), static_cast<off_t>(old.size())) == 0;
+        static_cast<void>(restored);
     }
     return fd.Close() && ok;
 }
@@ -308,9 +310,11 @@ std::string SaveConfig(const std::string& path, const Settings& s) {
     std::string temp;
     if (UniqueFd fd = CreateTemporary(target, temp)) {
         if (exists) {
-            (void)::fchmod(fd.Get(), st.st_mode & 07777);
-            // Only root may give the file back to its owner; anyone else makes it their own.
-            (void)::fchown(fd.Get(), st.st_uid, st.st_gid);
+            // The new file takes the old one's mode and, where the user may give it away (root),
+            // its owner; failing that it is the user's own, which still saves the settings.
+            const bool kept = ::fchmod(fd.Get(), st.st_mode & 07777) == 0 &&
+                              ::fchown(fd.Get(), st.st_uid, st.st_gid) == 0;
+            static_cast<void>(kept);
         }
         bool ok = detail::WriteFully(fd.Get(), bytes) == 0;
         ok = ok && ::fsync(fd.Get()) == 0;

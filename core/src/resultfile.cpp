@@ -89,7 +89,9 @@ std::string AppendResultRun(const std::string& path, const ResultTexts& t) {
         ::unlink(path.c_str());
     } else if (error != 0 && before >= 0) {
         // Never leave half a result behind: the file goes back to what it held.
-        (void)::ftruncate(fd.Get(), before);
+        // The write's error is the one reported, whatever this gives.
+        const bool restored = ::ftruncate(fd.Get(), before) == 0;
+        static_cast<void>(restored);
     }
     if (!fd.Close() && error == 0) {
         error = errno;

@@ -99,7 +99,9 @@ TEST(PortSharing, TheFarEndOfAPseudoTerminalIsNoSecondUser) {
     if (farEnd == 0) {
         const int slave = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
         const char c = slave >= 0 ? 'y' : 'n';
-        (void)::write(ready[1], &c, 1);
+        if (::write(ready[1], &c, 1) != 1) {
+            ::_exit(1);
+        }
         ::pause();
         ::_exit(0);
     }
