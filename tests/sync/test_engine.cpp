@@ -431,3 +431,58 @@ TEST_F(Lab, AConnectionTestSaysWhatWentWrongInChinese) {
     EXPECT_EQ(r.Kind, Failure::Permission) << r.Error;
     EXPECT_NE(r.Error.find("权限不足"), std::string::npos) << r.Error;
 }
+
+TEST_F(Lab, TheAdministratorsSetupOfTheDocumentIsAllTheProgramNeeds) {
+    // docs/archive-server.md, with the names of this test.
+    ASSERT_EQ(Server().Admin("CREATE ROLE lab_program LOGIN; "
+                             "REVOKE ALL ON DATABASE " +
+                             Database +
+                             " FROM PUBLIC; "
+                             "GRANT CONNECT ON DATABASE " +
+                             Database + " TO lab_program"),
+              "");
+    ASSERT_EQ(Server().Admin("CREATE SCHEMA dielmon AUTHORIZATION lab_program; "
+                             "REVOKE CREATE ON SCHEMA public FROM PUBLIC",
+                             Database),
+              "");
+    const Check check = TestConnection(ConnectionString("lab_program"));
+    EXPECT_TRUE(check.Ok()) << check.Message;
+    Laptop a;
+    ASSERT_TRUE(a.Store->Add(Live(1.25f, 0.3f, Day(2023, 6, 1), "1#主变A相套管")).Ok());
+    const SyncReport r = a.Sync(ConnectionString("lab_program"));
+    ExpectOk(r);
+    EXPECT_EQ(r.PushedNew, 1);
+    EXPECT_EQ(Value("SELECT tableowner FROM pg_tables WHERE schemaname = 'dielmon' "
+                    "AND tablename = 'results'"),
+              "lab_program");
+
+    // Colleagues who only read.
+    ASSERT_EQ(Server().Admin("CREATE ROLE lab_reader NOLOGIN; "
+                             "GRANT CONNECT ON DATABASE " +
+                             Database +
+                             " TO lab_reader; "
+                             "CREATE ROLE alice LOGIN IN ROLE lab_reader"),
+              "");
+    ASSERT_EQ(Server().Admin("GRANT USAGE ON SCHEMA dielmon TO lab_reader; "
+                             "GRANT SELECT ON ALL TABLES IN SCHEMA dielmon TO lab_reader; "
+                             "ALTER DEFAULT PRIVILEGES FOR ROLE lab_program IN SCHEMA dielmon "
+                             "GRANT SELECT ON TABLES TO lab_reader",
+                             Database),
+              "");
+    auto asAlice = [&](const std::string& sql) {
+        return Server().Admin("SET ROLE alice; " + sql, Database);
+    };
+    EXPECT_EQ(asAlice("SELECT convert_from(main, 'GBK') FROM dielmon.results "
+                      "WHERE specimen = '1#主变A相套管'"),
+              "");
+    EXPECT_EQ(Value("SELECT convert_from(main, 'GBK') FROM dielmon.results").rfind("Cx：1.25", 0),
+              0u);
+    EXPECT_NE(asAlice("DELETE FROM dielmon.results").find("permission denied"), std::string::npos);
+    // Reading is not enough for the program, even with the sequence.
+    ASSERT_EQ(Server().Admin("GRANT USAGE ON SEQUENCE dielmon.changes TO lab_reader", Database),
+              "");
+    const Check reader = TestConnection(ConnectionString("alice"));
+    EXPECT_EQ(reader.Kind, Failure::Permission);
+    EXPECT_NE(reader.Message.find("不能读写 dielmon 模式里的档案表"), std::string::npos)
+        << reader.Message;
+}
