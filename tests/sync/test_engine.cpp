@@ -145,6 +145,27 @@ TEST_F(Lab, EveryResultTravelsWholeAndComesBackOnceEvenWithSpecimensFullOfQuotes
     EXPECT_EQ(Number("SELECT count(*) FROM dielmon.results"), 7);
 }
 
+TEST_F(Lab, AResultTheServerCannotHoldWaitsHereAndTheOthersGo) {
+    Laptop a;
+    Keep(a, 2, "fine");
+    const std::string zero =
+        a.Store->Add(Live(1, 0.3f, Day(2020, 1, 1), std::string("a\0b", 3))).Id;
+    Keep(a, 2, "fine too");
+    SyncReport r = a.Sync(ConnectionString());
+    EXPECT_EQ(r.Kind, Failure::Refused);
+    EXPECT_TRUE(r.Reached);
+    EXPECT_EQ(r.Refused, 1);
+    EXPECT_EQ(r.PushedNew, 4);
+    EXPECT_NE(r.Error.find(zero), std::string::npos) << r.Error;
+    EXPECT_EQ(a.Store->CountUnpushed().Value, 1);
+    EXPECT_EQ(Number("SELECT count(*) FROM dielmon.results"), 4);
+    // Edited into something the server can hold, it goes.
+    ASSERT_EQ(a.Store->SetConditions(zero, {"ab", std::nullopt, std::nullopt}), "");
+    r = a.Sync(ConnectionString());
+    ExpectOk(r);
+    EXPECT_EQ(r.PushedNew, 1);
+}
+
 TEST_F(Lab, TheLaterEditWinsOnEveryLaptopAndATieGoesToTheGreaterStation) {
     ManualClock clockA(At(0));
     ManualClock clockB(At(0));

@@ -129,6 +129,11 @@ TEST_F(Lab, SyncSaysWhenThereIsNoServerOrItCannotBeReached) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Out, "");
     EXPECT_NE(r.Err.find("dielmon-archive: 无法连接档案服务器"), std::string::npos) << r.Err;
+    // A login the server refuses.
+    ASSERT_EQ(SaveArchiveServer(home.File("Config.ini"), ConnectionString("nobody")), "");
+    r = Tool({"--home", home.Home(), "sync"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("dielmon-archive: 档案服务器拒绝登录"), std::string::npos) << r.Err;
     // Still kept here, waiting.
     EXPECT_EQ(Lines(Tool({"--home", home.Home(), "list"}).Out).size(), 1u);
 }
