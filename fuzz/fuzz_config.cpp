@@ -1,4 +1,5 @@
-// The settings file: reading any bytes, and writing the five keys into any existing file.
+// The settings file: reading any bytes, and writing the five keys and the lab's server into any
+// existing file.
 #include "check.h"
 #include "core/config.h"
 
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     written.StopNum = in.ConsumeIntegralInRange<int>(-1, 3);
     written.Mark = in.ConsumeIntegralInRange<int>(-1, 5);
     written.Baud = in.ConsumeIntegral<int>();
+    const std::string server = in.ConsumeRandomLengthString(64);
     const std::string existing = in.ConsumeRemainingBytesAsString();
 
     const Settings before = ParseConfig(existing);
@@ -59,6 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(after.HelpFileName == before.HelpFileName);
     // Writing the same settings again changes nothing more.
     FUZZ_CHECK(UpdateConfigText(updated, written) == updated);
+
+    // The server's key beside them: read back as written, the five keys untouched.
+    if (server.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) {
+        const std::string withServer = UpdateArchiveServerText(updated, server);
+        FUZZ_CHECK(ParseArchiveServer(withServer) == server);
+        FUZZ_CHECK(ParseConfig(withServer) == after);
+    }
+    ServerStringProblem(server);
+    MaskServerSecrets(existing, server);
 
     DevicePath(written.ComName);
     return 0;

@@ -29,6 +29,7 @@ for path in usr/bin/dielmon usr/bin/dielmon-sim usr/bin/dielmon-trace usr/bin/di
     usr/share/man/man1/dielmon.1.gz usr/share/man/man1/dielmon-sim.1.gz \
     usr/share/man/man1/dielmon-trace.1.gz usr/share/man/man1/dielmon-archive.1.gz \
     usr/share/doc/dielmon/copyright usr/share/doc/dielmon/changelog.gz \
+    usr/share/doc/dielmon/archive-server.md \
     usr/share/dielmon/guide/index.html usr/share/dielmon/guide/en.html; do
     grep -q "^\./$path\( \|$\)" "$scratch/contents" || fail "the package has no /$path"
 done

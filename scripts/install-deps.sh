@@ -7,6 +7,8 @@ packages=(
     build-essential cmake pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev
+    # The lab's archive server: libpq to talk to it, and a real server for the tests.
+    libpq-dev postgresql
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6
     fonts-arphic-uming
     qt6-translations-l10n

@@ -858,9 +858,10 @@ Outcome<std::vector<Row>> Archive::List(const Filter& f, const std::optional<Cur
         out.Error = w.Error;
         return out;
     }
-    std::string sql = "SELECT r.seq, r.id, r.measured, r.source, r.record, r.specimen, "
-                      "r.wiring_mode, t.main FROM results r JOIN texts t ON t.result = r.seq" +
-                      w.Value.Sql;
+    std::string sql =
+        "SELECT r.seq, r.id, r.measured, r.source, r.record, r.specimen, "
+        "r.wiring_mode, t.main, r.host FROM results r JOIN texts t ON t.result = r.seq" +
+        w.Value.Sql;
     if (after) {
         sql += " AND (r.measured, r.seq) < (?, ?)";
     }
@@ -887,6 +888,7 @@ Outcome<std::vector<Row>> Archive::List(const Filter& f, const std::optional<Cur
         row.Specimen = s.Text(5);
         row.WiringMode = s.OptInt(6);
         row.Main = s.Blob(7);
+        row.Host = s.Text(8);
         out.Value.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) {

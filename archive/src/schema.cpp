@@ -95,11 +95,30 @@ std::string CreateVersion1(sqlite3* db) {
     return {};
 }
 
+// Version 2: what the lab's server holds of each result (the edit of specimen and conditions
+// and the station that made it), so that a result is pushed again only when it was edited
+// here since; the server's id and how far its changes have been read stay in meta
+// ("sync_server", "sync_cursor"). A result deleted here takes its mark along.
+std::string CreateVersion2(sqlite3* db) {
+    const char* const kTables = R"sql(
+        CREATE TABLE sync_results(
+            id TEXT PRIMARY KEY NOT NULL,
+            edited INTEGER NOT NULL,
+            edited_by TEXT NOT NULL
+        ) WITHOUT ROWID;
+        CREATE TRIGGER sync_results_forget AFTER DELETE ON results BEGIN
+            DELETE FROM sync_results WHERE id = old.id;
+        END;
+    )sql";
+    return detail::Execute(db, kTables) == SQLITE_OK ? std::string() : sqlite3_errmsg(db);
+}
+
 } // namespace
 
 const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, CreateVersion1},
+        {2, CreateVersion2},
     };
     return steps;
 }

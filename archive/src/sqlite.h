@@ -101,13 +101,17 @@ inline int Execute(sqlite3* db, const char* sql) {
 }
 
 // A write transaction, taken at once (BEGIN IMMEDIATE) so that two writers queue on the busy
-// time-out instead of one of them failing half-way; rolled back unless committed.
+// time-out instead of one of them failing half-way; rolled back unless committed. Inside a
+// transaction already open it is a savepoint of it, so that a write made of several (a batch
+// from the lab's server) commits whole or not at all.
 class WriteTransaction {
 public:
-    explicit WriteTransaction(sqlite3* db) : Db_(db), Rc_(Execute(db, "BEGIN IMMEDIATE")) {}
+    explicit WriteTransaction(sqlite3* db)
+        : Db_(db), Nested_(sqlite3_get_autocommit(db) == 0),
+          Rc_(Execute(db, Nested_ ? "SAVEPOINT nested" : "BEGIN IMMEDIATE")) {}
     ~WriteTransaction() {
         if (Rc_ == SQLITE_OK && !Done_) {
-            Execute(Db_, "ROLLBACK");
+            Execute(Db_, Nested_ ? "ROLLBACK TO nested; RELEASE nested" : "ROLLBACK");
         }
     }
     WriteTransaction(const WriteTransaction&) = delete;
@@ -115,7 +119,7 @@ public:
 
     int Began() const { return Rc_; }
     int Commit() {
-        const int rc = Execute(Db_, "COMMIT");
+        const int rc = Execute(Db_, Nested_ ? "RELEASE nested" : "COMMIT");
         if (rc == SQLITE_OK) {
             Done_ = true;
         }
@@ -124,6 +128,7 @@ public:
 
 private:
     sqlite3* Db_;
+    bool Nested_;
     int Rc_;
     bool Done_ = false;
 };

@@ -71,7 +71,11 @@ TEST(ArchiveTool, HelpVersionAndWrongArguments) {
     EXPECT_EQ(r.Out.rfind("Usage: dielmon-archive [--home DIR] list [--json]", 0), 0u) << r.Out;
     r = Tool({"--version"});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0\narchive schema 1, SQLite 3.", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0\narchive schema " +
+                              std::to_string(archive::kSchemaVersion) + ", SQLite 3.",
+                          0),
+              0u)
+        << r.Out;
     EXPECT_EQ(Tool({"--home", home.Home(), "list", "--help"}).Status, 0);
 
     const struct {
@@ -164,12 +168,13 @@ TEST(ArchiveTool, ImportListTrendAndExport) {
     const std::vector<std::string> rows = Lines(r.Out);
     ASSERT_EQ(rows.size(), 3u) << r.Out;
     const std::vector<std::string> newest = Fields(rows[0]);
-    ASSERT_EQ(newest.size(), 6u);
+    ASSERT_EQ(newest.size(), 7u);
     EXPECT_EQ(newest[0], "2018-05-01 10:00:00");
     EXPECT_EQ(newest[1], specimen);
     EXPECT_EQ(newest[2], "反接线");
     EXPECT_EQ(newest[3].rfind("Cx：1.1", 0), 0u) << newest[3];
     EXPECT_EQ(newest[4], "file");
+    EXPECT_FALSE(newest[6].empty()) << "the laptop it came from";
     EXPECT_EQ(Fields(rows[2])[0], "2016-05-01 10:00:00");
 
     r = Tool({"--home", home.Home(), "list", "--json", "--since", "2017-01-01"});

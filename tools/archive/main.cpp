@@ -1,5 +1,6 @@
 // dielmon-archive: the result archive from the command line, without a display. Lists, imports
-// result files, downloads the instrument's records, shows a specimen's trend, exports CSV.
+// result files, downloads the instrument's records, shows a specimen's trend, exports CSV,
+// synchronises with the lab's server.
 #include "archive/archive.h"
 #include "archive/export.h"
 
@@ -13,6 +14,7 @@
 #include "core/resultfile.h"
 #include "serial/commreceive.h"
 #include "serial/serialcomm.h"
+#include "sync/engine.h"
 #include "usage/dielmon_archive.h"
 
 #include <sqlite3.h>
@@ -256,7 +258,7 @@ int List(Archive& a, const Command& c) {
             }
             std::cout << Spaced(r.Measured) << "\t" << r.Specimen << "\t"
                       << WiringModeText(r.WiringMode) << "\t" << MainInOneLine(r.Main) << "\t"
-                      << source << "\t" << r.Id << "\n";
+                      << source << "\t" << r.Id << "\t" << r.Host << "\n";
         }
         if (page.Value.size() < 500) {
             break;
@@ -498,6 +500,27 @@ int Export(Archive& a, const Command& c) {
     return 0;
 }
 
+std::string Results(std::int64_t n) {
+    return std::to_string(n) + (n == 1 ? " result" : " results");
+}
+
+// One synchronisation with the lab's server: 0 when everything went through, 1 when the
+// server could not be reached or did not take everything, 2 when the archive here failed.
+int Sync(Archive& a, const std::string& server) {
+    const sync::SyncReport r = sync::SyncEngine(a, server).Run();
+    if (r.Reached) {
+        std::cout << "pulled " << Results(r.Pulled) << ": " << r.PulledNew << " new, "
+                  << r.PulledEdited << " with a later edit of specimen or conditions\n"
+                  << "pushed " << Results(r.Pushed()) << ": " << r.PushedNew << " new, "
+                  << r.PushedEdited << " with a later edit of specimen or conditions\n";
+    }
+    if (r.Ok()) {
+        return 0;
+    }
+    std::cerr << "dielmon-archive: " << r.Error << "\n";
+    return r.Kind == sync::Failure::Local ? 2 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -514,7 +537,8 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--version") {
             std::cout << kDielmonArchive.VersionLine() << "\narchive schema " << kSchemaVersion
-                      << ", SQLite " << sqlite3_libversion() << "\n";
+                      << ", SQLite " << sqlite3_libversion() << ", libpq " << sync::LibpqVersion()
+                      << "\n";
             return 0;
         } else if (a == "--home") {
             if (k + 1 >= args.size()) {
@@ -545,7 +569,7 @@ int main(int argc, char** argv) {
     }
     const HomeFolders folders = ResolveHomeFolders(given, ExecutableFolder(argv[0]));
     const std::string& folder = folders.DataFolder;
-    const bool writes = command == "import" || command == "download";
+    const bool writes = command == "import" || command == "download" || command == "sync";
     if (command != "list" && command != "trend" && command != "export" && !writes) {
         return Usage("unknown command " + command);
     }
@@ -557,6 +581,18 @@ int main(int argc, char** argv) {
     std::error_code ec;
     if (home && !fs::is_directory(folder, ec)) {
         return Error("there is no folder " + folder);
+    }
+    std::string server;
+    if (command == "sync") {
+        server = LoadArchiveServer(folders.ConfigFile);
+        if (server.empty()) {
+            return Error("no lab server is set: put Server=<libpq connection string> into "
+                         "section [Archive] of " +
+                         folders.ConfigFile);
+        }
+        if (const std::string problem = ServerStringProblem(server); !problem.empty()) {
+            return Error(GbkToUtf8(problem) + " (" + folders.ConfigFile + ")");
+        }
     }
     if (writes && !home) {
         fs::create_directories(folder, ec); // the desktop's data folder, on first use
@@ -576,6 +612,9 @@ int main(int argc, char** argv) {
     }
     if (command == "trend") {
         return Trend(*archive, c);
+    }
+    if (command == "sync") {
+        return Sync(*archive, server);
     }
     return Export(*archive, c);
 }

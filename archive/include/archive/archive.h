@@ -30,7 +30,7 @@ class Checkpointer;
 }
 
 // The schema this program writes; PRAGMA user_version of the file.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 inline constexpr const char* kArchiveFileName = "Archive.db";
 
 enum class Source { Test, Instrument, File };
@@ -111,6 +111,7 @@ struct Row {
     std::string Specimen;
     std::optional<int> WiringMode;
     std::string Main; // GBK
+    std::string Host; // the laptop it was born on
 };
 
 // Where the next page starts: the last row of the page before.
@@ -155,6 +156,33 @@ struct Added {
     std::string Error; // empty when the result is kept
     bool Ok() const { return Error.empty(); }
 };
+
+// The lab's server as this archive knows it (schema 2), for the synchronisation (sync/).
+// What the server holds of one result: the edit of its specimen and conditions.
+struct ServerMark {
+    std::string Id;
+    TimePoint Edited{};
+    std::string EditedBy; // the station that made that edit
+};
+// The server this archive synchronises with, and the last of its changes read.
+struct ServerPosition {
+    std::string Lab; // the server's own id; empty before the first synchronisation
+    std::int64_t Cursor = 0;
+};
+// A result as the server holds it.
+struct PulledResult {
+    Result Value; // its Edited is the server's edit
+    std::string EditedBy;
+};
+struct Merged {
+    int Added = 0;   // new here
+    int Updated = 0; // took the server's later specimen and conditions
+    int Known = 0;   // here already (or the same record or file run under another id)
+};
+// Of two edits of a result's specimen and conditions, whether (a, byA) wins over (b, byB): the
+// later edit wins; of two at the same millisecond, the one of the greater station id (in byte
+// order), so that every archive and the server choose the same.
+bool LaterEdit(TimePoint a, const std::string& byA, TimePoint b, const std::string& byB);
 
 class Archive;
 
@@ -230,6 +258,24 @@ public:
 
     // PRAGMA integrity_check: "ok" or what it found.
     std::string IntegrityCheck();
+
+    // The lab's server. Results the server does not hold as they are here (never pushed, or
+    // their specimen or conditions edited here since), whole, after `afterSeq` in the order
+    // they were archived; and how many there are.
+    Outcome<std::vector<Result>> Unpushed(std::int64_t afterSeq, int limit);
+    Outcome<std::int64_t> CountUnpushed();
+    Outcome<ServerPosition> Position();
+    // Another server than before (or the first): every mark and the cursor are forgotten, so
+    // that everything is pushed to it and read from it.
+    std::string StartWithServer(const std::string& lab);
+    // The server holds these edits now; the cursor moves too when given. One transaction.
+    std::string MarkPushed(const std::vector<ServerMark>& marks,
+                           std::optional<std::int64_t> cursor);
+    // Results read from the server and the cursor after them, in one transaction: a result
+    // new here is archived as it is; one here already takes the server's specimen and
+    // conditions when the server's edit wins (LaterEdit) and keeps its own otherwise, to be
+    // pushed.
+    Outcome<Merged> MergePulled(const std::vector<PulledResult>& pulled, std::int64_t cursor);
 
 private:
     Archive() = default;

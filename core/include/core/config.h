@@ -1,4 +1,5 @@
-// The settings file Config.ini (section "Config") and the port name rules.
+// The settings file Config.ini (section "Config", and the lab's archive server in section
+// "Archive") and the port name rules.
 #pragma once
 
 #include <optional>
@@ -28,6 +29,25 @@ Settings ParseConfig(const std::string& bytes);
 std::string UpdateConfigText(const std::string& existing, const Settings& s);
 // Writes the five keys; an empty result means success, else "Unable to write to <path>".
 std::string SaveConfig(const std::string& path, const Settings& s);
+
+// The lab's archive server: key "Server" of section "Archive", a libpq connection string such
+// as "service=lab" or "host=db.lab dbname=dielmon user=tester sslmode=verify-full"; empty when
+// there is none. Passwords never go into Config.ini: libpq finds them in ~/.pgpass,
+// pg_service.conf or PGPASSWORD. Messages are GBK, as the core's texts are.
+std::string LoadArchiveServer(const std::string& path);
+std::string ParseArchiveServer(const std::string& bytes);
+// The file's bytes with the key written into section "Archive" as UpdateConfigText writes its
+// keys; everything else is kept.
+std::string UpdateArchiveServerText(const std::string& existing, const std::string& server);
+// Writes the key; empty text: done. A string ServerStringProblem refuses is not written and
+// its message returned; a file that cannot be written gives "Unable to write to <path>".
+std::string SaveArchiveServer(const std::string& path, const std::string& server);
+// Why a connection string may not be kept or used: it holds a password (in "password=..." or
+// in a URI's "user:password@"), a line break or a zero byte. Empty when it may.
+std::string ServerStringProblem(const std::string& server);
+// `text` with every password `server` holds replaced by "********": for every message that
+// might repeat the string or a part of it.
+std::string MaskServerSecrets(const std::string& text, const std::string& server);
 
 // The device path of a port name: a name with "/" unchanged, "COMn" is "/dev/ttyS(n-1)",
 // any other name "/dev/" + name.
