@@ -44,6 +44,14 @@ std::string Signed(double v, const std::string& unit) {
     return (v > 0 ? "+" : "") + JsonNumber(v, 3) + unit;
 }
 
+// A value as a bound sees it: to 10 significant digits, so that the rounding of binary
+// arithmetic does not move a value onto the other side of a bound it sits on (1.1 nF against
+// 1.0 nF is a change of 10 %, not of 10.000000000000009 %).
+double Rounded(double v) {
+    const std::string text = JsonNumber(v, 10);
+    return DecimalNumber(text).value_or(v);
+}
+
 double Change(double now, double then) {
     return (now - then) / then * 100;
 }
@@ -487,7 +495,7 @@ SpecimenAssessment AssessHistory(const Specimen& sp, const std::vector<Result>& 
                     if (!m) {
                         continue;
                     }
-                    const double value = rule.Magnitude ? std::fabs(m->Value) : m->Value;
+                    const double value = Rounded(rule.Magnitude ? std::fabs(m->Value) : m->Value);
                     const Judged j = Judge(rule, value);
                     Verdict v;
                     v.Profile = p->Name;

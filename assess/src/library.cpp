@@ -224,6 +224,10 @@ std::string DefaultGroup(Measure m) {
 
 } // namespace
 
+std::optional<double> DecimalNumber(const std::string& text) {
+    return Number(text);
+}
+
 std::string Problem::Text() const {
     return File + ":" + std::to_string(Line) + ": " + Message;
 }
@@ -692,8 +696,10 @@ Library LoadLibrary(const std::string& shipped, const std::string& lab) {
     // A class's method that no file holds is named once, and that class goes uncorrected.
     for (auto& [c, method] : lib.Settings.Methods) {
         if (lib.MethodNamed(method) == nullptr) {
-            lib.Problems.push_back(lib.Settings.File + ": the method " + method + " of class " +
-                                   archive::ClassName(c) +
+            lib.Problems.push_back((lib.Settings.File.empty()
+                                        ? std::string("the program's defaults")
+                                        : lib.Settings.File) +
+                                   ": the method " + method + " of class " + archive::ClassName(c) +
                                    " is not known; its results are not corrected");
             method = "none";
         }

@@ -11,8 +11,8 @@
 # above the in-service limit is critical, and one above only the stricter after-overhaul limit is
 # to be investigated: the program does not know whether a result was taken after an overhaul.
 title = DL/T 596-1996 preventive tests: capacitor bushings
-source = DL/T 596-1996, bushings
-edition = DL/T 596-1996
+source = DL/T 596 电力设备预防性试验规程, bushings (套管)
+edition = 1996
 
 [rule oip-20-35]
 title = tanδ at 20 °C, oil-paper capacitor bushing, 20–35 kV

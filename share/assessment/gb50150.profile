@@ -4,8 +4,8 @@
 # copy of it could be confirmed. "不宜超过" (should not exceed) is taken as "investigate",
 # "不应大于" (shall not exceed) as "critical".
 title = GB 50150-2016 commissioning tests
-source = GB 50150-2016, 10.0.13 (capacitor voltage transformers)
-edition = GB 50150-2016
+source = GB 50150 电气装置安装工程 电气设备交接试验标准, 10.0.13 capacitor voltage transformers
+edition = 2016
 
 [rule cvt-capacitance]
 title = CVT divider capacitance against the rated value

@@ -4,8 +4,8 @@
 # Reclamation's FIST Volume 3-2 (1991). They name no level for a change of exactly 5 % or 10 %,
 # or a ratio of exactly 2 or 3: here each of those points is to be investigated.
 title = The specimen against its nameplate or first result
-source = IEEE Std 62-1995; USBR FIST Volume 3-2, Testing and Maintenance of High-Voltage Bushings
-edition = IEEE Std 62-1995; FIST 3-2 (1991)
+source = IEEE Std 62; USBR FIST Volume 3-2 (as public test-set manuals cite them for bushings)
+edition = 1995; 1991
 
 [rule capacitance]
 title = Capacitance change from the reference

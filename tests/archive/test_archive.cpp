@@ -376,10 +376,11 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
         auto a = OpenOk(path);
         id = a->Add(Live(1, 0.3f, Day(2016, 1, 1), "T1")).Id;
     }
-    // The program after this one: a second step that adds to the first.
+    // The program after this one: a further step that adds to the ones before.
+    constexpr int kNext = kSchemaVersion + 1;
     static const std::vector<Migration> withStep2 = [] {
         std::vector<Migration> steps = Migrations();
-        steps.push_back({2, [](sqlite3* db) -> std::string {
+        steps.push_back({kNext, [](sqlite3* db) -> std::string {
                              return sqlite3_exec(db,
                                                  "ALTER TABLE results ADD COLUMN note TEXT; "
                                                  "UPDATE results SET note = 'migrated'",
@@ -393,11 +394,11 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
     newer.Steps = &withStep2;
     {
         auto a = OpenOk(path, newer);
-        EXPECT_EQ(a->SchemaVersion(), 2);
+        EXPECT_EQ(a->SchemaVersion(), kNext);
         EXPECT_EQ(a->Get(id).Value->Taken.Specimen, "T1");
         EXPECT_TRUE(a->Add(Live(2, 0.3f, Day(2016, 1, 2))).Ok());
     }
-    EXPECT_EQ(Scalar(path, "PRAGMA user_version"), 2);
+    EXPECT_EQ(Scalar(path, "PRAGMA user_version"), kNext);
     EXPECT_EQ(ScalarText(path, "SELECT note FROM results LIMIT 1"), "migrated");
 
     // A step that fails leaves the file at the version before it, whole.
@@ -406,7 +407,7 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
     OpenOk(older)->Add(Live(1, 0.3f, Day(2016, 1, 1)));
     static const std::vector<Migration> failing = [] {
         std::vector<Migration> steps = Migrations();
-        steps.push_back({2, [](sqlite3* db) -> std::string {
+        steps.push_back({kNext, [](sqlite3* db) -> std::string {
                              sqlite3_exec(db, "CREATE TABLE half(x)", nullptr, nullptr, nullptr);
                              return "the step failed on purpose";
                          }});
@@ -416,9 +417,10 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
     broken.Steps = &failing;
     const Opened failed = Archive::Open(older, broken);
     EXPECT_EQ(failed.Store, nullptr);
-    EXPECT_NE(failed.Error.find("schema 2: the step failed on purpose"), std::string::npos)
+    EXPECT_NE(failed.Error.find("schema " + std::to_string(kNext) + ": the step failed on purpose"),
+              std::string::npos)
         << failed.Error;
-    EXPECT_EQ(Scalar(older, "PRAGMA user_version"), 1);
+    EXPECT_EQ(Scalar(older, "PRAGMA user_version"), kSchemaVersion);
     EXPECT_EQ(Scalar(older, "SELECT count(*) FROM sqlite_schema WHERE name = 'half'"), 0);
     EXPECT_EQ(OpenOk(older)->Count({}).Value, 1);
 
@@ -426,7 +428,8 @@ TEST(Archive, AnOlderFileIsBroughtUpToDateOneStepAtATime) {
     const Opened readOnly = Archive::Open(path);
     ASSERT_NE(readOnly.Store, nullptr) << readOnly.Error;
     EXPECT_TRUE(readOnly.Store->ReadOnly());
-    EXPECT_NE(readOnly.Notice.find("newer version of the program (schema 2, this one knows 1)"),
+    EXPECT_NE(readOnly.Notice.find("newer version of the program (schema " + std::to_string(kNext) +
+                                   ", this one knows " + std::to_string(kSchemaVersion) + ")"),
               std::string::npos)
         << readOnly.Notice;
     EXPECT_EQ(readOnly.Store->Count({}).Value, 2);

@@ -71,7 +71,11 @@ TEST(ArchiveTool, HelpVersionAndWrongArguments) {
     EXPECT_EQ(r.Out.rfind("Usage: dielmon-archive [--home DIR] list [--json]", 0), 0u) << r.Out;
     r = Tool({"--version"});
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0\narchive schema 1, SQLite 3.", 0), 0u) << r.Out;
+    EXPECT_EQ(r.Out.rfind("dielmon-archive 1.0\narchive schema " +
+                              std::to_string(archive::kSchemaVersion) + ", SQLite 3.",
+                          0),
+              0u)
+        << r.Out;
     EXPECT_EQ(Tool({"--home", home.Home(), "list", "--help"}).Status, 0);
 
     const struct {

@@ -162,6 +162,10 @@ struct Library {
     std::string MethodFor(const archive::Specimen& s) const;
 };
 
+// A decimal number as the data files and the command line write it ("0.5", "-5", "4.2e-10"),
+// the whole text and finite; nothing otherwise. Independent of the locale.
+std::optional<double> DecimalNumber(const std::string& text);
+
 // The shipped files (*.method, *.profile, defaults.conf) of `shipped`, then the lab's of `lab`
 // (a missing folder holds nothing). The method "none" is always there.
 Library LoadLibrary(const std::string& shipped, const std::string& lab);
