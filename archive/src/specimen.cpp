@@ -120,6 +120,9 @@ std::string Archive::SetSpecimen(Specimen sp) {
     if (std::string why = Writable(); !why.empty()) {
         return why;
     }
+    if (sp.Name.empty()) {
+        return "a specimen needs a name";
+    }
     if (!IsUtf8(sp.Name) || !IsUtf8(sp.Method) || !IsUtf8(sp.TemperatureOf)) {
         return "the specimen's texts are not UTF-8 text";
     }

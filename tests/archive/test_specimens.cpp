@@ -104,6 +104,8 @@ TEST(Specimens, WrongInputAndAReadOnlyArchiveChangeNothing) {
         s.TemperatureOf.clear();
         s.Name = std::string("T\xC0", 2);
         EXPECT_NE(a->SetSpecimen(s).find("not UTF-8"), std::string::npos);
+        s.Name.clear();
+        EXPECT_EQ(a->SetSpecimen(s), "a specimen needs a name");
     }
     EXPECT_EQ(Scalar(path, "SELECT count(*) FROM specimens"), 0);
     OpenOptions ro;
