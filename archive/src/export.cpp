@@ -132,7 +132,8 @@ std::string JsonLine(const Result& r, const std::string& more) {
     out += ",\"station\":" + JsonString(r.Station);
     out += ",\"host\":" + JsonString(r.Host);
     if (!more.empty()) {
-        out += "," + more;
+        out += ',';
+        out += more;
     }
     return out + "}";
 }
@@ -169,7 +170,8 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out,
     header += ",main,details";
     if (more != nullptr) {
         for (const std::string& h : more->Headers) {
-            header += "," + CsvField(h);
+            header += ',';
+            header += CsvField(h);
         }
     }
     header += "\r\n";
@@ -220,7 +222,8 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out,
             const std::vector<std::string> extra = more->Cells(r);
             for (std::size_t k = 0; k < more->Headers.size(); ++k) {
                 const std::string cell = k < extra.size() ? extra[k] : std::string();
-                line += "," + (IsPlainNumber(cell) ? cell : TextCell(cell));
+                line += ',';
+                line += IsPlainNumber(cell) ? cell : TextCell(cell);
             }
         }
         line += "\r\n";

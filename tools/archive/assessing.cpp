@@ -39,12 +39,20 @@ std::string Percent(const std::optional<double>& v) {
     return v ? JsonNumber(*v, 4) + " %" : "-";
 }
 
-std::string ClassList() {
+// The classes' names parted by `separator`.
+std::string ClassWords(const std::vector<SpecimenClass>& classes, const char* separator) {
     std::string out;
-    for (SpecimenClass c : AllClasses()) {
-        out += (out.empty() ? "" : ", ") + std::string(ClassName(c));
+    for (SpecimenClass c : classes) {
+        if (!out.empty()) {
+            out += separator;
+        }
+        out += ClassName(c);
     }
     return out;
+}
+
+std::string ClassList() {
+    return ClassWords(AllClasses(), ", ");
 }
 
 std::string Names(const std::vector<std::string>& names) {
@@ -392,11 +400,7 @@ int RulesCommand(const Library& lib) {
     std::cout << "# correction methods\n";
     for (const auto& [name, m] : lib.Methods) {
         std::cout << name << ": " << m.Title << "\n";
-        std::string classes;
-        for (SpecimenClass c : m.Classes) {
-            classes += (classes.empty() ? "" : " ") + std::string(ClassName(c));
-        }
-        std::cout << "    meant for: " << Or(classes, "any class") << "\n";
+        std::cout << "    meant for: " << Or(ClassWords(m.Classes, " "), "any class") << "\n";
         if (m.Kind == MethodKind::Exponential) {
             std::cout << "    factor " << JsonNumber(m.Base) << " ^ ((" << JsonNumber(m.Reference)
                       << " − t) / " << JsonNumber(m.Step) << ")\n";
@@ -417,16 +421,15 @@ int RulesCommand(const Library& lib) {
     for (const auto& [name, p] : lib.Profiles) {
         std::cout << name << ": " << p.Title << "\n    file: " << p.File << "\n";
         for (const Rule& r : p.Rules) {
-            std::string classes;
-            for (SpecimenClass c : r.Classes) {
-                classes += (classes.empty() ? "" : " ") + std::string(ClassName(c));
-            }
+            const std::string classes = ClassWords(r.Classes, " ");
             std::string bounds;
             for (const auto* set : {&r.Investigate, &r.Critical}) {
                 for (const Condition& c : *set) {
-                    bounds += (bounds.empty() ? "" : ", ") +
-                              std::string(set == &r.Investigate ? "investigate " : "critical ") +
-                              c.Text();
+                    if (!bounds.empty()) {
+                        bounds += ", ";
+                    }
+                    bounds += set == &r.Investigate ? "investigate " : "critical ";
+                    bounds += c.Text();
                 }
             }
             std::cout << "  " << r.Name << ": " << r.Title << "\n"
