@@ -30,7 +30,9 @@ for path in usr/bin/dielmon usr/bin/dielmon-sim usr/bin/dielmon-trace usr/bin/di
     usr/share/man/man1/dielmon-trace.1.gz usr/share/man/man1/dielmon-archive.1.gz \
     usr/share/doc/dielmon/copyright usr/share/doc/dielmon/changelog.gz \
     usr/share/doc/dielmon/archive-server.md \
-    usr/share/dielmon/guide/index.html usr/share/dielmon/guide/en.html; do
+    usr/share/dielmon/guide/index.html usr/share/dielmon/guide/en.html \
+    usr/share/dielmon/assessment/defaults.conf usr/share/dielmon/assessment/nameplate.profile \
+    usr/share/dielmon/assessment/exponential-1.3.method; do
     grep -q "^\./$path\( \|$\)" "$scratch/contents" || fail "the package has no /$path"
 done
 dpkg-deb -f "$deb" Depends | grep -q "fonts-arphic-uming" || fail "no dependency on the CJK font"
@@ -46,6 +48,10 @@ for program in dielmon dielmon-sim dielmon-trace dielmon-archive; do
     env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/$program" --help >/dev/null ||
         fail "$program --help without a display"
 done
+# The archive tool finds the shipped corrections and profiles beside itself, and reads them whole.
+rules=$(env -u DISPLAY "$root/usr/bin/dielmon-archive" --home "$scratch" rules) ||
+    fail "dielmon-archive rules exits $?: $rules"
+echo "$rules" | grep -q "^dlt596: " || fail "dielmon-archive rules lists no dlt596 profile"
 for size in 48 256; do
     file "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" |
         grep -q "$size x $size" || fail "the $size px icon is not $size x $size"

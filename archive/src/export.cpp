@@ -68,6 +68,33 @@ std::string TextCell(std::string utf8) {
     return CsvField(LooksLikeFormula(utf8) ? "'" + utf8 : utf8);
 }
 
+// A number as JSON writes it ("-0.05", "1e-09"): a spreadsheet reads it as a number, never as
+// a formula, so it goes into the cell as it is.
+bool IsPlainNumber(const std::string& s) {
+    std::size_t k = s.empty() || s[0] != '-' ? 0 : 1;
+    const std::size_t digitsFrom = k;
+    while (k < s.size() && ((s[k] >= '0' && s[k] <= '9') || s[k] == '.')) {
+        ++k;
+    }
+    if (k == digitsFrom) {
+        return false;
+    }
+    if (k < s.size() && s[k] == 'e') {
+        ++k;
+        if (k < s.size() && (s[k] == '-' || s[k] == '+')) {
+            ++k;
+        }
+        const std::size_t exponentFrom = k;
+        while (k < s.size() && s[k] >= '0' && s[k] <= '9') {
+            ++k;
+        }
+        if (k == exponentFrom) {
+            return false;
+        }
+    }
+    return k == s.size();
+}
+
 std::string SpreadsheetTime(const std::string& iso) {
     // "2016-03-24 15:34:00" is what spreadsheets read as a date and time.
     std::string t = iso;
@@ -83,7 +110,7 @@ std::string LocalIso(TimePoint t) {
     return Iso(ToLocal(t));
 }
 
-std::string JsonLine(const Result& r) {
+std::string JsonLine(const Result& r, const std::string& more) {
     std::string out = "{\"id\":" + JsonString(r.Id);
     out += ",\"measured\":" + TextOrNull(r.Measured);
     out += ",\"archived\":" + JsonString(LocalIso(r.Archived));
@@ -114,6 +141,10 @@ std::string JsonLine(const Result& r) {
     out += ",\"config\":" + ConfigJson(r.Config);
     out += ",\"station\":" + JsonString(r.Station);
     out += ",\"host\":" + JsonString(r.Host);
+    if (!more.empty()) {
+        out += ',';
+        out += more;
+    }
     return out + "}";
 }
 
@@ -131,7 +162,8 @@ std::string CsvField(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
+std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out,
+                      const CsvColumns* more) {
     const auto columns = archive.QuantityColumns(f);
     if (!columns.Ok()) {
         return columns.Error;
@@ -146,7 +178,14 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
         header += ',';
         header += CsvField(unit.empty() ? name : name + " (" + unit + ")");
     }
-    header += ",main,details\r\n";
+    header += ",main,details";
+    if (more != nullptr) {
+        for (const std::string& h : more->Headers) {
+            header += ',';
+            header += CsvField(h);
+        }
+    }
+    header += "\r\n";
     out << header;
     std::vector<std::string> cells(columns.Value.size());
     std::string line;
@@ -192,6 +231,13 @@ std::string ExportCsv(Archive& archive, const Filter& f, std::ostream& out) {
         }
         cell(TextCell(GbkToUtf8(r.Texts.Main)));
         cell(TextCell(GbkToUtf8(r.Texts.Details)));
+        if (more != nullptr) {
+            const std::vector<std::string> extra = more->Cells(r);
+            for (std::size_t k = 0; k < more->Headers.size(); ++k) {
+                const std::string text = k < extra.size() ? extra[k] : std::string();
+                cell(IsPlainNumber(text) ? text : TextCell(text));
+            }
+        }
         line += "\r\n";
         out << line;
         return static_cast<bool>(out);

@@ -113,12 +113,33 @@ std::string CreateVersion2(sqlite3* db) {
     return detail::Execute(db, kTables) == SQLITE_OK ? std::string() : sqlite3_errmsg(db);
 }
 
+// Version 3, specimens: what the operator tells of a specimen beyond its name, keyed by the name
+// the results carry. Classes and references are kept as their names and checked by the program, so
+// that a later class needs no new table.
+std::string AddSpecimens(sqlite3* db) {
+    const char* const kTable = R"sql(
+        CREATE TABLE specimens(
+            name TEXT PRIMARY KEY NOT NULL,
+            class TEXT NOT NULL,
+            voltage_class REAL,
+            nameplate_c REAL,
+            nameplate_df REAL,
+            reference TEXT NOT NULL,
+            method TEXT NOT NULL,
+            temperature_of TEXT NOT NULL,
+            edited INTEGER NOT NULL
+        ) WITHOUT ROWID;
+    )sql";
+    return detail::Execute(db, kTable) == SQLITE_OK ? std::string() : sqlite3_errmsg(db);
+}
+
 } // namespace
 
 const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, CreateVersion1},
         {2, CreateVersion2},
+        {3, AddSpecimens},
     };
     return steps;
 }

@@ -3,6 +3,7 @@
 // synchronises with the lab's server.
 #include "archive/archive.h"
 #include "archive/export.h"
+#include "assessing.h"
 
 #include "core/config.h"
 #include "core/download.h"
@@ -182,21 +183,60 @@ struct Command {
     std::optional<std::string> Output;
     std::vector<std::string> Files;
     std::string TrendSpecimen;
+    // Conditions of imported results; the specimen's facts; the profiles to judge by.
+    std::optional<double> Temperature;
+    std::optional<double> Humidity;
+    tool::SpecimenChange Change;
+    std::optional<std::string> Profile;
 };
 
 // The command's options; a message when they are wrong.
 std::string ReadCommand(Command& c, Arguments args) {
     std::string problem;
     std::vector<std::string> rest;
-    if (c.Name == "list" || c.Name == "trend") {
+    if (c.Name == "list" || c.Name == "trend" || c.Name == "specimen" || c.Name == "assess") {
         c.Json = args.Flag("--json");
     }
-    if (c.Name == "list" || c.Name == "export") {
+    if (c.Name == "list" || c.Name == "export" || c.Name == "assess") {
         if (!ReadFilter(args, c.Selection, problem)) {
             return problem;
         }
     }
     if (c.Name == "import" && !args.Value("--specimen", c.Specimen, problem)) {
+        return problem;
+    }
+    if (c.Name == "import") {
+        std::optional<std::string> temperature, humidity;
+        if (!args.Value("--temperature", temperature, problem) ||
+            !args.Value("--humidity", humidity, problem)) {
+            return problem;
+        }
+        if (temperature && !(c.Temperature = tool::TemperatureValue(*temperature))) {
+            return "not a temperature in °C (-60 to 150): " + *temperature;
+        }
+        if (humidity && !(c.Humidity = tool::HumidityValue(*humidity))) {
+            return "not a relative humidity in % (0 to 100): " + *humidity;
+        }
+    }
+    if (c.Name == "specimen") {
+        tool::SpecimenChange& ch = c.Change;
+        const std::pair<const char*, std::optional<std::string>*> options[] = {
+            {"--class", &ch.Class},
+            {"--voltage-class", &ch.VoltageClass},
+            {"--nameplate-c", &ch.NameplateC},
+            {"--nameplate-df", &ch.NameplateDf},
+            {"--reference", &ch.Reference},
+            {"--method", &ch.Method},
+            {"--temperature-of", &ch.TemperatureOf},
+        };
+        for (const auto& [name, value] : options) {
+            if (!args.Value(name, *value, problem)) {
+                return problem;
+            }
+        }
+    }
+    if ((c.Name == "assess" || c.Name == "list" || c.Name == "export") &&
+        !args.Value("--profile", c.Profile, problem)) {
         return problem;
     }
     if (c.Name == "download" && !args.Value("--port", c.Port, problem)) {
@@ -218,11 +258,14 @@ std::string ReadCommand(Command& c, Arguments args) {
         c.Files = rest;
         return {};
     }
-    if (c.Name == "trend") {
+    if (c.Name == "trend" || c.Name == "specimen") {
         if (rest.size() != 1) {
-            return "trend needs one SPECIMEN";
+            return c.Name + " needs one SPECIMEN";
         }
         c.TrendSpecimen = rest.front();
+        if (c.Name == "specimen" && (!IsUtf8(c.TrendSpecimen) || c.TrendSpecimen.empty())) {
+            return "the specimen is not UTF-8 text";
+        }
         return {};
     }
     if (!rest.empty()) {
@@ -234,11 +277,12 @@ std::string ReadCommand(Command& c, Arguments args) {
     return {};
 }
 
-int List(Archive& a, const Command& c) {
+int List(Archive& a, const Command& c, const tool::Judging& judging) {
     const Filter& f = c.Selection;
     if (c.Json) {
-        const std::string error = a.ForEach(f, [](const Result& r) {
-            std::cout << JsonLine(r) << "\n";
+        assess::ArchiveAssessor assessor(a, judging.Lib, judging.Profiles);
+        const std::string error = a.ForEach(f, [&assessor](const Result& r) {
+            std::cout << JsonLine(r, assess::JsonMembers(assessor.Of(r))) << "\n";
             return static_cast<bool>(std::cout);
         });
         return error.empty() ? 0 : Error(error);
@@ -285,6 +329,8 @@ int Import(Archive& a, const Command& c) {
         for (const ResultTexts& t : runs.Runs) {
             Result r = FromFile(t);
             r.Taken.Specimen = c.Specimen.value_or("");
+            r.Taken.Temperature = c.Temperature;
+            r.Taken.Humidity = c.Humidity;
             const Added added = a.Add(r);
             if (!added.Ok()) {
                 return Error(file + ": " + added.Error);
@@ -468,11 +514,14 @@ int Trend(Archive& a, const Command& c) {
     return 0;
 }
 
-int Export(Archive& a, const Command& c) {
+int Export(Archive& a, const Command& c, const tool::Judging& judging) {
     const Filter& f = c.Selection;
     const std::optional<std::string>& output = c.Output;
+    assess::ArchiveAssessor assessor(a, judging.Lib, judging.Profiles);
+    const CsvColumns verdicts =
+        assess::CsvColumnsOf([&assessor](const Result& r) { return assessor.Of(r); });
     if (!output) {
-        const std::string error = ExportCsv(a, f, std::cout);
+        const std::string error = ExportCsv(a, f, std::cout, &verdicts);
         return error.empty() ? 0 : Error(error);
     }
     // Written beside and moved into place: a failed export leaves no half table behind.
@@ -481,7 +530,7 @@ int Export(Archive& a, const Command& c) {
     if (!out) {
         return Error("cannot write " + *output + ": " + std::strerror(errno));
     }
-    std::string error = ExportCsv(a, f, out);
+    std::string error = ExportCsv(a, f, out, &verdicts);
     out.close();
     if (error.empty() && !out) {
         error = "cannot write " + *output;
@@ -567,16 +616,38 @@ int main(int argc, char** argv) {
     if (home && (given.empty() || given.back() != '/')) {
         given += '/';
     }
-    const HomeFolders folders = ResolveHomeFolders(given, ExecutableFolder(argv[0]));
+    const std::string exeFolder = ExecutableFolder(argv[0]);
+    const HomeFolders folders = ResolveHomeFolders(given, exeFolder);
     const std::string& folder = folders.DataFolder;
-    const bool writes = command == "import" || command == "download" || command == "sync";
-    if (command != "list" && command != "trend" && command != "export" && !writes) {
+    const bool judges = command == "specimen" || command == "assess" || command == "rules";
+    if (command != "list" && command != "trend" && command != "export" && command != "import" &&
+        command != "download" && command != "sync" && !judges) {
         return Usage("unknown command " + command);
     }
     Command c;
     c.Name = command;
     if (const std::string problem = ReadCommand(c, Arguments(rest)); !problem.empty()) {
         return Usage(problem);
+    }
+    const bool writes = command == "import" || command == "download" || command == "sync" ||
+                        (command == "specimen" && c.Change.Any());
+    // The correction methods and profiles: the shipped files, then the lab's.
+    tool::Judging judging;
+    if (judges || command == "list" || command == "export") {
+        std::string problem;
+        if (!tool::LoadJudging(assess::ShippedFolder(exeFolder), assess::LabFolder(folders),
+                               c.Profile.value_or(""), judging, problem)) {
+            return Error(problem);
+        }
+        if (command == "rules") {
+            return tool::RulesCommand(judging.Lib);
+        }
+        if (command == "specimen") {
+            archive::Specimen check;
+            if (!tool::ApplyChange(check, c.Change, judging.Lib, problem)) {
+                return Error(problem);
+            }
+        }
     }
     std::error_code ec;
     if (home && !fs::is_directory(folder, ec)) {
@@ -602,7 +673,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (command == "list") {
-        return List(*archive, c);
+        return List(*archive, c, judging);
+    }
+    if (command == "specimen") {
+        return tool::SpecimenCommand(*archive, c.TrendSpecimen, c.Change, c.Json, judging.Lib);
+    }
+    if (command == "assess") {
+        return tool::AssessCommand(*archive, c.Selection, c.Json, judging);
     }
     if (command == "import") {
         return Import(*archive, c);
@@ -616,5 +693,5 @@ int main(int argc, char** argv) {
     if (command == "sync") {
         return Sync(*archive, server);
     }
-    return Export(*archive, c);
+    return Export(*archive, c, judging);
 }

@@ -10,6 +10,7 @@
 // process or in several, may work on one file at once; a write waits for another's to finish.
 #pragma once
 
+#include "archive/specimen.h"
 #include "core/clock.h"
 #include "core/panel.h"
 #include "core/results.h"
@@ -30,7 +31,7 @@ class Checkpointer;
 }
 
 // The schema this program writes; PRAGMA user_version of the file.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kArchiveFileName = "Archive.db";
 
 enum class Source { Test, Instrument, File };
@@ -255,6 +256,12 @@ public:
     Outcome<std::vector<TrendPoint>> Trend(const std::string& specimen, const Series& s);
     // The quantity names and units that the filtered results hold, in the order of the pages.
     Outcome<std::vector<std::pair<std::string, std::string>>> QuantityColumns(const Filter& f);
+
+    // A specimen's facts: its row, or the defaults (Stored false) when it has none yet.
+    Outcome<Specimen> SpecimenNamed(const std::string& name);
+    // Keeps a specimen's facts, making its row when it has none; the edit time is set here.
+    // Empty text: done.
+    std::string SetSpecimen(Specimen s);
 
     // PRAGMA integrity_check: "ok" or what it found.
     std::string IntegrityCheck();
