@@ -109,7 +109,11 @@ std::string QuantitiesJson(const std::vector<archive::Quantity>& qs) {
         if (out.size() > 1) {
             out += ',';
         }
-        out += "[" + JsonString(q.Name) + "," + JsonString(q.Unit) + ",";
+        out += '[';
+        out += JsonString(q.Name);
+        out += ',';
+        out += JsonString(q.Unit);
+        out += ',';
         out += q.Value && std::isfinite(*q.Value) ? detail::RealText(*q.Value) : "null";
         out += q.Over ? ",true]" : ",false]";
     }

@@ -259,7 +259,8 @@ std::string PostgresServer::AdminValue(const std::string& sql, const std::string
 }
 
 std::string PostgresServer::NewDatabase(const std::string& owner) {
-    const std::string name = "t" + std::to_string(++Databases_);
+    std::string name = "t";
+    name += std::to_string(++Databases_);
     const std::string error =
         Admin("CREATE DATABASE " + name + " ENCODING 'UTF8' TEMPLATE template0" +
               (owner.empty() ? "" : " OWNER " + owner));
