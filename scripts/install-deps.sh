@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6
+    # The archive's trend chart; Debian's Qt 6 Charts needs the OpenGL module's CMake files.
+    qt6-charts-dev libqt6opengl6-dev
     fonts-arphic-uming
     qt6-translations-l10n
     poppler-utils

@@ -372,12 +372,12 @@ std::string ResultKeeper::StateText() const {
     return Join({"结果档案：", path, "（还没有结果）"});
 }
 
-std::string ResultKeeper::SetNext(const Conditions& c) {
+std::string ResultKeeper::SetNext(const Conditions& c, bool remember) {
     if (!IsUtf8(c.Specimen)) {
         return "the specimen name is not UTF-8 text";
     }
     Next_ = c;
-    if (Saved_ && *Saved_ == c) {
+    if (!remember || (Saved_ && *Saved_ == c)) {
         return {};
     }
     std::error_code ec;

@@ -81,9 +81,10 @@ public:
     bool Writable() const;
 
     // The specimen and conditions the following results take, remembered for the next run in
-    // the data folder. SetNext returns why they could not be remembered (empty: done).
+    // the data folder (unless `remember` is false: while the operator is still typing).
+    // SetNext returns why they could not be remembered (empty: done).
     const Conditions& Next() const { return Next_; }
-    std::string SetNext(const Conditions& c);
+    std::string SetNext(const Conditions& c, bool remember = true);
     std::string ConditionsPath() const;
 
 private:
