@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -554,6 +555,10 @@ QWidget* TfrmArchive::BuildTrendPage() {
     Chart_Trend->setObjectName(QStringLiteral("Chart_Trend"));
     Chart_Trend->setRenderHint(QPainter::Antialiasing);
     Chart_Trend->setMinimumHeight(260);
+    // Each point tells its date and values when the pointer rests on it.
+    Chart_Trend->setMouseTracking(true);
+    Chart_Trend->viewport()->setMouseTracking(true);
+    Chart_Trend->viewport()->installEventFilter(this);
     v->addWidget(Chart_Trend, 3);
     Lbl_TrendSummary = new QLabel(page);
     Lbl_TrendSummary->setObjectName(QStringLiteral("Lbl_TrendSummary"));
@@ -565,6 +570,7 @@ QWidget* TfrmArchive::BuildTrendPage() {
     LView_Trend->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LView_Trend->setSelectionBehavior(QAbstractItemView::SelectRows);
     LView_Trend->horizontalHeader()->setStretchLastSection(true);
+    LView_Trend->verticalHeader()->setDefaultSectionSize(22);
     v->addWidget(LView_Trend, 2);
     return page;
 }
@@ -967,6 +973,10 @@ void TfrmArchive::DrawTrend() {
 
     chart->addSeries(cap);
     chart->addSeries(df);
+    // Told apart without colour as well: the dissipation factor dashed.
+    QPen dashed = df->pen();
+    dashed.setStyle(Qt::DashLine);
+    df->setPen(dashed);
     auto* x = new QDateTimeAxis;
     x->setTitleText(QStringLiteral("测量日期"));
     // Years of results read by their dates; a morning's by their times.
@@ -980,19 +990,22 @@ void TfrmArchive::DrawTrend() {
     x->setRange(QDateTime::fromMSecsSinceEpoch(tLow - pad),
                 QDateTime::fromMSecsSinceEpoch(tHigh + pad));
     x->setTickCount(std::clamp(static_cast<int>(Points_.size()) + 1, 3, 6));
-    auto range = [](QValueAxis* axis, double low, double high) {
-        const double span = high - low;
-        const double margin = span > 0 ? span * 0.15 : std::max(std::abs(high) * 0.02, 1e-3);
-        axis->setRange(low - margin, high + margin);
-    };
+    // The capacitance around its values, never narrower than ±1 % of them, so that the drift
+    // of a measurement does not look like a step; the dissipation factor from zero, so that
+    // its doubling looks like one.
     auto* yc = new QValueAxis;
     yc->setTitleText(QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_));
     yc->setLabelFormat(QStringLiteral("%.5g"));
-    range(yc, cLow, cHigh);
+    const double middle = (cLow + cHigh) / 2;
+    const double half = std::max({(cHigh - cLow) / 2 * 1.2, std::abs(middle) * 0.01, 1e-6});
+    yc->setRange(middle - half, middle + half);
+    yc->applyNiceNumbers();
     auto* yd = new QValueAxis;
     yd->setTitleText(QStringLiteral("介质损耗 %1（%）").arg(dName));
     yd->setLabelFormat(QStringLiteral("%.3f"));
-    range(yd, dLow, dHigh);
+    const double top = std::max(dHigh, 0.0) * 1.25;
+    yd->setRange(std::min(dLow * 1.25, 0.0), top > 0 ? top : 0.1);
+    yd->applyNiceNumbers();
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(yc, Qt::AlignLeft);
     chart->addAxis(yd, Qt::AlignRight);
@@ -1004,9 +1017,6 @@ void TfrmArchive::DrawTrend() {
     yc->setLabelsColor(cap->color());
     yd->setLinePenColor(df->color());
     yd->setLabelsColor(df->color());
-    for (QLineSeries* series : {cap, df}) {
-        connect(series, &QXYSeries::hovered, this, &TfrmArchive::PointHovered);
-    }
 
     const QString name = Shortened(specimen, 40);
     chart->setTitle(QStringLiteral("%1　%2 %3/%4").arg(name, ModeText(s.WiringMode), cName, dName));
@@ -1022,30 +1032,43 @@ void TfrmArchive::DrawTrend() {
              : QStringLiteral("共%1个结果").arg(Points_.size()));
 }
 
-void TfrmArchive::PointHovered(const QPointF& point, bool state) {
-    if (!state) {
-        QToolTip::hideText();
-        return;
+QString TfrmArchive::TrendTipAt(const QPoint& at) const {
+    // The result whose point is nearest to the pointer, within a few pixels of it.
+    QChart* chart = Chart_Trend->chart();
+    const int series = CBox_TrendSeries->currentIndex();
+    if (chart->series().size() < 2 || series < 0 || series >= static_cast<int>(Series_.size())) {
+        return {};
     }
-    // The result nearest in time to the point under the pointer.
+    const QPointF scene = Chart_Trend->mapToScene(at);
     const archive::TrendPoint* nearest = nullptr;
-    double distance = 0;
+    double distance = 12;
     for (const archive::TrendPoint& p : Points_) {
         const QDateTime when = MeasuredTime(p.Measured);
         if (!when.isValid()) {
             continue;
         }
-        const double d = std::abs(static_cast<double>(when.toMSecsSinceEpoch()) - point.x());
-        if (nearest == nullptr || d < distance) {
-            nearest = &p;
-            distance = d;
+        const double x = static_cast<double>(when.toMSecsSinceEpoch());
+        const std::pair<QAbstractSeries*, std::optional<double>> values[] = {
+            {chart->series()[0], p.Capacitance && !p.CapacitanceOver
+                                     ? std::optional<double>(*p.Capacitance * TrendScale_)
+                                     : std::nullopt},
+            {chart->series()[1], p.DissipationOver ? std::nullopt : p.Dissipation}};
+        for (const auto& [s, y] : values) {
+            if (!y) {
+                continue;
+            }
+            const QPointF dot = chart->mapToScene(chart->mapToPosition(QPointF(x, *y), s));
+            const double d = std::hypot(dot.x() - scene.x(), dot.y() - scene.y());
+            if (d < distance) {
+                distance = d;
+                nearest = &p;
+            }
         }
     }
     if (nearest == nullptr) {
-        return;
+        return {};
     }
-    const int at = CBox_TrendSeries->currentIndex();
-    const archive::Series& s = Series_.at(static_cast<std::size_t>(at));
+    const archive::Series& s = Series_[static_cast<std::size_t>(series)];
     QStringList lines{MeasuredText(nearest->Measured)};
     if (nearest->Capacitance) {
         lines << QStringLiteral("%1 = %2 %3")
@@ -1065,7 +1088,28 @@ void TfrmArchive::PointHovered(const QPointF& point, bool state) {
                      .arg(Utf8(archive::ReadingText(nearest->Temperature)),
                           Utf8(archive::ReadingText(nearest->Humidity)));
     }
-    QToolTip::showText(QCursor::pos(), lines.join(QLatin1Char('\n')), Chart_Trend);
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool TfrmArchive::eventFilter(QObject* watched, QEvent* event) {
+    const bool move = event->type() == QEvent::MouseMove;
+    // The chart's scene answers a resting pointer with no tooltip of its own and would hide
+    // this one: the help event is answered here.
+    const bool help = event->type() == QEvent::ToolTip;
+    if (watched == Chart_Trend->viewport() && (move || help)) {
+        const QPoint at = move ? static_cast<QMouseEvent*>(event)->position().toPoint()
+                               : static_cast<QHelpEvent*>(event)->pos();
+        const QString tip = TrendTipAt(at);
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+        } else {
+            QToolTip::showText(Chart_Trend->viewport()->mapToGlobal(at), tip, Chart_Trend);
+        }
+        if (help) {
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace dielmon

@@ -93,6 +93,9 @@ public:
     // The points of the trend on show, oldest first.
     const std::vector<archive::TrendPoint>& TrendPoints() const { return Points_; }
     bool Exporting() const { return Exporting_.load(); }
+    // What the trend chart tells of the point under `at` (the chart's viewport coordinates):
+    // its date and values; empty away from every point.
+    QString TrendTipAt(const QPoint& at) const;
 
     // Controls, by objectName.
     QLineEdit* Edt_FilterSpecimen = nullptr;
@@ -121,6 +124,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* BuildFilters();
@@ -134,7 +138,6 @@ private:
     void FillTrendSpecimens();
     void FillSeries();
     void DrawTrend();
-    void PointHovered(const QPointF& point, bool state);
     void Message(const QString& text, Dialogs::Icon icon);
     archive::Archive* Store();
 

@@ -253,6 +253,17 @@ TEST(ArchiveWindow, ListsNewestFirstOpensAResultAsItsPageShowedItAndFollowsTheTr
               QString::fromStdString(p.Measured).replace(QLatin1Char('T'), QLatin1Char(' ')));
     EXPECT_EQ(w.LView_Trend->item(2, 3)->text(), QString::asprintf("%+.2f", *p.Change));
     EXPECT_TRUE(w.Lbl_TrendSummary->text().contains(QStringLiteral("3")));
+    // Each point tells its date, its values and the change when the pointer rests on it.
+    QApplication::processEvents();
+    auto* cap = static_cast<QLineSeries*>(chart->series()[0]);
+    const QPoint at =
+        w.Chart_Trend->mapFromScene(chart->mapToScene(chart->mapToPosition(cap->at(2), cap)));
+    const QString tip = w.TrendTipAt(at);
+    EXPECT_TRUE(tip.startsWith(w.LView_Trend->item(2, 0)->text())) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("比第一次变化 ") + w.LView_Trend->item(2, 3)->text()))
+        << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("nF")));
+    EXPECT_TRUE(w.TrendTipAt(QPoint(1, 1)).isEmpty());
 }
 
 TEST(ArchiveWindow, FiltersEditsExportsAndDeletesAndFillsALongListAsItScrolls) {
