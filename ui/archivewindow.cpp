@@ -633,7 +633,10 @@ void TfrmArchive::Refresh() {
 }
 
 void TfrmArchive::ResultsChanged() {
-    Refresh();
+    // A closed window is filled again when it is opened.
+    if (isVisible()) {
+        Refresh();
+    }
 }
 
 void TfrmArchive::OpenRow(int row) {
