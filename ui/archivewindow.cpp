@@ -609,10 +609,9 @@ void TfrmArchive::Refresh() {
     archive::Archive* store = Store();
     const archive::Filter f = CurrentFilter();
     const std::string error = Model_->Query(store, f);
-    const bool filtered =
+    Filtered_ =
         !f.Specimen.empty() || !f.Since.empty() || !f.Until.empty() || f.WiringMode.has_value();
-    Lbl_ArchiveCount->setText(filtered ? QStringLiteral("符合条件的结果：%1条").arg(Model_->Total())
-                                       : QStringLiteral("共%1条结果").arg(Model_->Total()));
+    ShowCount();
     Lbl_ArchiveState->setText(error.empty() ? Utf8(Keeper_.StateText())
                                             : QStringLiteral("档案无法读取：") + Utf8(error));
     Btn_ArchiveExport->setEnabled(store != nullptr && !Exporting_.load());
@@ -630,6 +629,12 @@ void TfrmArchive::Refresh() {
     if (Nbk_Archive->currentIndex() == 1) {
         FillTrendSpecimens();
     }
+}
+
+void TfrmArchive::ShowCount() {
+    Lbl_ArchiveCount->setText(Filtered_
+                                  ? QStringLiteral("符合条件的结果：%1条").arg(Model_->Total())
+                                  : QStringLiteral("共%1条结果").arg(Model_->Total()));
 }
 
 void TfrmArchive::ResultsChanged() {
@@ -750,7 +755,7 @@ void TfrmArchive::DeleteShown() {
     }
     const int row = Model_->RowOf(Shown_->Id);
     Model_->Remove(row);
-    Lbl_ArchiveCount->setText(QStringLiteral("共%1条结果").arg(Model_->Total()));
+    ShowCount();
     SpecimensStale_ = true;
     ShowResult(std::nullopt);
     if (row >= 0 && Model_->rowCount() > 0) {

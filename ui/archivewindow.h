@@ -131,6 +131,7 @@ private:
     QWidget* BuildResultPage();
     QWidget* BuildTrendPage();
     archive::Filter CurrentFilter() const;
+    void ShowCount();
     void ShowResult(std::optional<archive::Result> r);
     void SaveConditions();
     void DeleteShown();
@@ -153,6 +154,7 @@ private:
     double TrendScale_ = 1e9; // farads to the unit the chart shows
     QString TrendUnit_;
     bool SpecimensStale_ = true;
+    bool Filtered_ = false;
     std::thread Export_;
     std::atomic<bool> Exporting_{false};
 };

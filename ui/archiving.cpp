@@ -177,6 +177,14 @@ void TfrmDielmon::N_ArchiveOpenClick() {
 }
 
 void TfrmDielmon::N_ArchiveDownloadClick() {
+    if (!Keeper_->Writable()) {
+        // Nothing read would be kept: the instrument is not asked.
+        Dialogs_->Message(this,
+                          QStringLiteral("结果档案不能写入，无法下载仪器中的记录。\n") +
+                              Utf8(Keeper_->StateText()),
+                          Q(texts::kPrompt), Dialogs::Icon::Warning, Dialogs::Buttons::Ok);
+        return;
+    }
     DownloadNew_ = 0;
     DownloadBefore_ = 0;
     DownloadLost_ = 0;

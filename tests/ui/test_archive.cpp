@@ -515,6 +515,13 @@ TEST(ArchiveFaults, ANewerArchiveOpensReadOnlyWithAMessage) {
     RunAndReturn(f);
     RunTest(f);
     EXPECT_EQ(f.Dialogs.Messages.size(), 1u);
+    // Nothing read from the instrument could be kept: it is not asked.
+    const auto sent = f.SentFrames().size();
+    f.Trigger("N_ArchiveDownload");
+    EXPECT_TRUE(f.Dialogs.LastText().contains(QStringLiteral("无法下载")));
+    EXPECT_FALSE(f.Window->Controller().Downloading());
+    EXPECT_EQ(f.SentFrames().size(), sent);
+    f.Dialogs.Messages.pop_back();
     TfrmArchive& w = OpenArchiveWindow(f);
     EXPECT_EQ(w.Model().Total(), 1);
     EXPECT_TRUE(w.Lbl_ArchiveState->text().contains(QStringLiteral("只能查看")));
