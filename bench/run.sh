@@ -14,7 +14,8 @@ build_dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
     -DDIELMON_GUI=ON -DDIELMON_BENCH=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" \
-    --target bench_core bench_window bench_process bench_qtbase bench_archive bench_sync dielmon >/dev/null
+    --target bench_core bench_window bench_process bench_qtbase bench_archive bench_sync \
+    bench_archive_window dielmon >/dev/null
 
 out="$build_dir/bench-output.txt"
 figures="$build_dir/bench-figures.tsv"
@@ -51,6 +52,7 @@ measure bench_process "$build_dir/bench/bench_process" "$build_dir/ui/dielmon" \
     "$build_dir/bench/bench_qtbase"
 measure bench_archive "$build_dir/bench/bench_archive" "$build_dir"
 measure bench_sync "$build_dir/bench/bench_sync" "$build_dir"
+measure bench_archive_window "$build_dir/bench/bench_archive_window" "$build_dir"
 
 grep '^FIGURE' "$out" | cut -f 2- >"$figures" || true
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)

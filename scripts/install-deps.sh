@@ -10,6 +10,8 @@ packages=(
     # The lab's archive server: libpq to talk to it, and a real server for the tests.
     libpq-dev postgresql
     qt6-base-dev qt6-base-dev-tools libqt6printsupport6
+    # The archive's trend chart; Debian's Qt 6 Charts needs the OpenGL module's CMake files.
+    qt6-charts-dev libqt6opengl6-dev
     fonts-arphic-uming
     qt6-translations-l10n
     poppler-utils

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "archivewindow.h"
 #include "core/commands.h"
 #include "core/gbk.h"
 #include "core/helpers.h"
@@ -16,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -135,6 +137,13 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     // FormCreate
     ConfigFileName_ = Folders_.ConfigFile;
     Settings_ = LoadConfig(ConfigFileName_);
+    // The archive of every result and the conditions given last time; what it must tell is
+    // told once the window is on screen.
+    archive::ResultKeeper::Options keeping;
+    keeping.DataFolder = Folders_.DataFolder;
+    keeping.Time = Clock_;
+    Keeper_ = std::make_unique<archive::ResultKeeper>(keeping);
+    StartTell_ = Keeper_->Start();
 
     setObjectName(QStringLiteral("frmDielmon"));
     setWindowTitle(Q(texts::kCaption));
@@ -201,6 +210,18 @@ void TfrmDielmon::BuildMenu() {
     N4 = action(nullptr, QStringLiteral("N4"), QStringLiteral("打印"), &TfrmDielmon::N4Click);
     N5 = action(nullptr, QStringLiteral("N5"), QStringLiteral("帮助"), &TfrmDielmon::N5Click);
     N6 = action(nullptr, QStringLiteral("N6"), QStringLiteral("退出"), &TfrmDielmon::N6Click);
+
+    // The result archive, after every item of the specified menu.
+    QMenu* archiveMenu = bar->addMenu(QStringLiteral("结果档案"));
+    archiveMenu->setObjectName(QStringLiteral("N_ArchiveMenu"));
+    N_Archive = archiveMenu->menuAction();
+    N_Archive->setObjectName(QStringLiteral("N_Archive"));
+    N_ArchiveOpen = action(archiveMenu, QStringLiteral("N_ArchiveOpen"),
+                           QStringLiteral("结果档案…"), &TfrmDielmon::N_ArchiveOpenClick);
+    N_ArchiveDownload =
+        action(archiveMenu, QStringLiteral("N_ArchiveDownload"), QStringLiteral("下载全部记录…"),
+               &TfrmDielmon::N_ArchiveDownloadClick);
+    // The lab's archive server (档案服务器…) takes its place below these.
 }
 
 QWidget* TfrmDielmon::BuildParameterPanel() {
@@ -269,6 +290,7 @@ QWidget* TfrmDielmon::BuildParameterPanel() {
     Caption(QStringLiteral("激励电流上限："), cvt, 16, 154);
     CBox_JLCultUp = combo(QStringLiteral("CBox_JLCultUp"), cvt, 116, 150, 170);
     layout->addWidget(cvt);
+    layout->addWidget(BuildConditions());
     layout->addStretch(1);
 
     const std::pair<QLineEdit*, PanelEdit> fields[] = {{Edt_Volt, PanelEdit::Edt_Volt},
@@ -559,6 +581,8 @@ void TfrmDielmon::FormShow() {
     CBox_VoltUp->setValidator(new QRegularExpressionValidator(digits, CBox_VoltUp));
     Apply(Controller_.FormShow());
     OpenPort();
+    Tell(StartTell_);
+    StartTell_.clear();
 }
 
 void TfrmDielmon::resizeEvent(QResizeEvent* event) {
@@ -635,6 +659,9 @@ void TfrmDielmon::Timer_NowTimer() {
 }
 
 void TfrmDielmon::Apply(const Effects& e) {
+    // A completed result is committed to the archive before anything of it is on show.
+    std::vector<std::string> tell;
+    KeepResults(e, tell);
     Mirror();
     for (const auto& frame : e.Frames) {
         Send(frame.data(), static_cast<int>(frame.size()));
@@ -646,6 +673,14 @@ void TfrmDielmon::Apply(const Effects& e) {
     }
     for (const MessageRequest& m : e.Messages) {
         Message(m.Text, IconOf(m.Kind));
+    }
+    Tell(tell);
+    if (e.Download) {
+        ShowDownload(*e.Download);
+    }
+    if (DownloadLost_ > 0 && Controller_.Downloading()) {
+        // The archive takes no more records: reading on would keep nothing.
+        Apply(Controller_.CancelDownload());
     }
     if (e.ClosePort && FComm) {
         FComm->Close();
@@ -705,6 +740,12 @@ void TfrmDielmon::closeEvent(QCloseEvent* event) {
     const Effects e = Controller_.CloseRequested();
     Apply(e);
     event->setAccepted(e.CloseAccepted);
+    if (e.CloseAccepted) {
+        Keeper_->SetNext(Keeper_->Next(), true);
+        if (ArchiveWindow_) {
+            ArchiveWindow_->close();
+        }
+    }
 }
 
 void TfrmDielmon::N7Click() {

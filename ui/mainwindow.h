@@ -4,6 +4,7 @@
 // into the widgets and carries out its effects (sending, message boxes, the port, closing).
 #pragma once
 
+#include "archive/keeper.h"
 #include "core/clock.h"
 #include "core/config.h"
 #include "core/controller.h"
@@ -23,6 +24,7 @@
 
 class QAction;
 class QComboBox;
+class QDialog;
 class QGroupBox;
 class QLineEdit;
 class QMenu;
@@ -32,6 +34,8 @@ class QTableWidget;
 class QTimer;
 
 namespace dielmon {
+
+class TfrmArchive;
 
 struct WindowSetup {
     std::string AppPath;       // one folder for Config.ini, Log/ and the data; empty: Folders
@@ -73,6 +77,20 @@ public:
     const TCommReceiver& Receiver() const { return Receiver_; }
     std::uint64_t FramesDispatched() const { return FramesDispatched_; }
 
+    // The result archive: the keeper of this window's results, and its window once opened.
+    archive::ResultKeeper& Keeper() { return *Keeper_; }
+    TfrmArchive* ArchiveWindow() const { return ArchiveWindow_.get(); }
+    QDialog* DownloadDialog() const { return Dlg_Download; }
+
+    // Saving and printing a result, on show here or opened in the archive: the file and print
+    // dialogs start where the last one ended, and their messages belong to `parent`.
+    void SaveResult(QWidget* parent, const ResultTexts& texts);
+    void PrintResult(QWidget* parent, const ResultTexts& texts);
+    // A file to write, chosen in the save dialog: `stem`_<today>.<suffix> suggested in the
+    // folder used last. Empty when the operator cancels.
+    QString AskSaveFile(QWidget* parent, const QString& stem, const QString& suffix,
+                        const QString& filter);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -87,6 +105,7 @@ private:
     QWidget* BuildDefaultPage();
     QWidget* BuildHistoryPage();
     QWidget* BuildUploadedPage();
+    QWidget* BuildConditions();
 
     // Lifecycle.
     void FormShow();
@@ -97,6 +116,8 @@ private:
     void N2Click();
     void N5Click();
     void N6Click();
+    void N_ArchiveOpenClick();
+    void N_ArchiveDownloadClick();
 
     // The controller's view into the widgets, and its effects carried out.
     void Apply(const Effects& effects);
@@ -104,6 +125,13 @@ private:
     void MirrorHistory();
     void ReopenPort();
     void LogOpenFailure(bool ok, const std::string& path, bool always);
+    // The archive's part of the effects: the completed results kept, the download shown.
+    void KeepResults(const Effects& e, std::vector<std::string>& tell);
+    void ShowDownload(const DownloadProgress& p);
+    void Tell(const std::vector<std::string>& utf8);
+
+    // The specimen and conditions the next results take, as the operator types them.
+    void ConditionsEdited(bool remember);
 
     // The parameter panel: the model mirrored into the widgets, and the operator's choices.
     void ApplyPanel();
@@ -157,6 +185,15 @@ private:
     QString LastFolder_;
     std::string LastOpenFailure_; // the reason last written to the log
 
+    // The archive. Declared before its window, which uses it and goes first.
+    std::unique_ptr<archive::ResultKeeper> Keeper_;
+    std::vector<std::string> StartTell_; // what opening the archive must tell, once shown
+    std::unique_ptr<TfrmArchive> ArchiveWindow_;
+    // Records of the download running: new in the archive, there before, not kept.
+    int DownloadNew_ = 0;
+    int DownloadBefore_ = 0;
+    int DownloadLost_ = 0;
+
     // The receive path; declared before FComm so that the connection, which uses them, goes
     // first when the window is destroyed.
     DebugLog Log_;
@@ -196,6 +233,17 @@ public:
     TextLabel* LblHis_ShowInfo = nullptr;
     TextLabel *Label20 = nullptr, *Label25 = nullptr, *Label27 = nullptr;
     QPushButton* BitBtn15 = nullptr;
+
+    // Additions of the result archive: the menu after the specified items, the specimen and
+    // conditions below the CVT group, and the download's progress.
+    QAction *N_Archive = nullptr, *N_ArchiveOpen = nullptr, *N_ArchiveDownload = nullptr;
+    QGroupBox* GroupBox_Conditions = nullptr;
+    QLineEdit *Edt_Specimen = nullptr, *Edt_Temperature = nullptr, *Edt_Humidity = nullptr;
+    QLabel* Lbl_ConditionsHint = nullptr;
+    QDialog* Dlg_Download = nullptr;
+    QLabel* Lbl_Download = nullptr;
+    QProgressBar* ProgBar_Download = nullptr;
+    QPushButton* Btn_DownloadCancel = nullptr;
 
 private:
     // Names a row of page buttons, gives it its height and keeps it for the resizing.

@@ -47,26 +47,34 @@ QString SuggestedFile(const QString& folder, const QString& stem, const LocalTim
 
 } // namespace
 
-void TfrmDielmon::N3Click() {
-    const std::optional<ResultTexts> shown = Controller_.ShownResult();
-    if (!shown) {
-        return;
-    }
-    const ResultTexts& texts = *shown;
+QString TfrmDielmon::AskSaveFile(QWidget* parent, const QString& stem, const QString& suffix,
+                                 const QString& filter) {
     const QString start =
-        SuggestedFile(StartFolder(LastFolder_), QStringLiteral("介质损耗测试数据"),
-                      ToLocal(Clock_->Now()), QStringLiteral("txt"));
+        SuggestedFile(StartFolder(LastFolder_), stem, ToLocal(Clock_->Now()), suffix);
+    const QString path = Dialogs_->SaveFileName(parent, QString(), start, filter, suffix);
+    if (!path.isEmpty()) {
+        LastFolder_ = QFileInfo(path).absolutePath();
+    }
+    return path;
+}
+
+void TfrmDielmon::N3Click() {
+    if (const std::optional<ResultTexts> shown = Controller_.ShownResult()) {
+        SaveResult(this, *shown);
+    }
+}
+
+void TfrmDielmon::SaveResult(QWidget* parent, const ResultTexts& texts) {
     const QString path =
-        Dialogs_->SaveFileName(this, QString(), start, kTextFilter, QStringLiteral("txt"));
+        AskSaveFile(parent, QStringLiteral("介质损耗测试数据"), QStringLiteral("txt"), kTextFilter);
     if (path.isEmpty()) {
         return;
     }
-    LastFolder_ = QFileInfo(path).absolutePath();
     const std::string error = AppendResultRun(FileName(path), texts);
     if (!error.empty()) {
         // Nothing of the result stays in the file; the operator must know it was not kept.
         Dialogs_->Message(
-            this, QStringLiteral("无法写入文件“%1”，结果没有保存！\n%2").arg(path, Q(error)),
+            parent, QStringLiteral("无法写入文件“%1”，结果没有保存！\n%2").arg(path, Q(error)),
             Q(texts::kPrompt), Dialogs::Icon::Warning, Dialogs::Buttons::Ok);
     }
 }
@@ -113,16 +121,17 @@ void TfrmDielmon::N9Click() {
 }
 
 void TfrmDielmon::N4Click() {
-    const std::optional<ResultTexts> shown = Controller_.ShownResult();
-    if (!shown) {
-        return;
+    if (const std::optional<ResultTexts> shown = Controller_.ShownResult()) {
+        PrintResult(this, *shown);
     }
-    const ResultTexts& texts = *shown;
+}
+
+void TfrmDielmon::PrintResult(QWidget* parent, const ResultTexts& texts) {
     PrintOutcome outcome = PrintReport(texts.Title, texts.Main, texts.Details);
     if (outcome == PrintOutcome::NoDefaultPrinter) {
         // Printers are there, but the system names none to print on: the operator chooses.
         QPrinter printer(QPrinter::HighResolution);
-        if (!Dialogs_->ChoosePrinter(this, printer)) {
+        if (!Dialogs_->ChoosePrinter(parent, printer)) {
             return;
         }
         outcome = PrintReportOn(printer, texts.Title, texts.Main, texts.Details);
@@ -132,37 +141,33 @@ void TfrmDielmon::N4Click() {
         return;
     case PrintOutcome::Failed:
     case PrintOutcome::NoDefaultPrinter:
-        Dialogs_->Message(this, QStringLiteral("打印失败，报告没有打印出来。"), Q(texts::kPrompt),
+        Dialogs_->Message(parent, QStringLiteral("打印失败，报告没有打印出来。"), Q(texts::kPrompt),
                           Dialogs::Icon::Warning, Dialogs::Buttons::Ok);
         return;
     case PrintOutcome::NoPrinter:
         break;
     }
     if (Dialogs_->Message(
-            this,
+            parent,
             QStringLiteral("这台计算机没有安装打印机。\n是否把报告保存为PDF文件，以后再打印？"),
             Q(texts::kPrompt), Dialogs::Icon::Question,
             Dialogs::Buttons::OkCancel) != Dialogs::Answer::Ok) {
         return;
     }
-    const QString start =
-        SuggestedFile(StartFolder(LastFolder_), QStringLiteral("介质损耗测试报告"),
-                      ToLocal(Clock_->Now()), QStringLiteral("pdf"));
-    const QString path = Dialogs_->SaveFileName(
-        this, QString(), start, QStringLiteral("*.pdf (*.pdf)"), QStringLiteral("pdf"));
+    const QString path = AskSaveFile(parent, QStringLiteral("介质损耗测试报告"),
+                                     QStringLiteral("pdf"), QStringLiteral("*.pdf (*.pdf)"));
     if (path.isEmpty()) {
         return;
     }
-    LastFolder_ = QFileInfo(path).absolutePath();
     // A report replaces the file, unlike a saved result: ask first.
     if (QFileInfo::exists(path) &&
-        Dialogs_->Message(this, QStringLiteral("文件“%1”已经存在。\n要替换它吗？").arg(path),
+        Dialogs_->Message(parent, QStringLiteral("文件“%1”已经存在。\n要替换它吗？").arg(path),
                           Q(texts::kPrompt), Dialogs::Icon::Question,
                           Dialogs::Buttons::OkCancel) != Dialogs::Answer::Ok) {
         return;
     }
     if (!SaveReportPdf(path, texts)) {
-        Dialogs_->Message(this, QStringLiteral("无法写入文件“%1”，报告没有保存！").arg(path),
+        Dialogs_->Message(parent, QStringLiteral("无法写入文件“%1”，报告没有保存！").arg(path),
                           Q(texts::kPrompt), Dialogs::Icon::Warning, Dialogs::Buttons::Ok);
     }
 }

@@ -202,6 +202,9 @@ void TestController::EndTest() {
 
 Effects TestController::PortOpened(bool ok, const std::string& path, const std::string& why) {
     Effects e;
+    if (Download_ && path != PortPath_) {
+        EndDownload(e, texts::kPortError, false);
+    }
     if (path != PortPath_ && TestInProgress() && !PortPath_.empty()) {
         // The instrument under test is on the old port: nothing on this one can stop it, and
         // waiting for its answer would keep the panel locked for ever.
@@ -218,6 +221,9 @@ Effects TestController::PortOpened(bool ok, const std::string& path, const std::
 
 Effects TestController::LineLost() {
     Effects e;
+    if (Download_) {
+        EndDownload(e, texts::kPortError, false);
+    }
     PortDown_ = true;
     DeletePending_ = false;
     e.ClosePort = true;
@@ -293,6 +299,9 @@ Effects TestController::Tick() {
     if (DeletePending_ && SecondsSince(DeleteTime_) > 5) {
         DeletePending_ = false;
     }
+    if (Download_) {
+        TakeDownloadStep(e, Download_->Tick(Clock_.Steady()));
+    }
     // A port that is down is opened again as soon as its device is there.
     e.ReopenPort = PortDown_;
     return e;
@@ -306,6 +315,18 @@ Effects TestController::Frame(const std::uint8_t* frame, int length) {
         return e;
     }
     const std::uint8_t code = frame[1];
+    if (Download_ && (code == RspIndex || code == RspError || IsStoredRecord(code))) {
+        // The download's answers: the pages and the list stay as the operator left them.
+        TakeDownloadStep(e, Download_->Frame(frame, length, Clock_.Steady()));
+        return e;
+    }
+    if (DrainUntil_ && (code == RspIndex || IsStoredRecord(code))) {
+        // A late answer to a download that was stopped: nobody asked for it on the pages.
+        if (Clock_.Steady() < *DrainUntil_) {
+            return e;
+        }
+        DrainUntil_.reset();
+    }
     ShowHint(e, {}, false);
     switch (code) {
     case RspParameters:
@@ -546,6 +567,9 @@ void TestController::AfterConnect() {
 
 Effects TestController::Disconnect() {
     Effects e;
+    if (Download_) {
+        EndDownload(e, {}, true);
+    }
     e.Frames.push_back(Command(CmdDisconnect));
     AfterDisconnect();
     return e;
@@ -557,6 +581,9 @@ void TestController::AfterDisconnect() {
 
 Effects TestController::StartTest() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     const PanelSelection sel = View_.PanelModel.Selection();
     View_.GaugePosition = 0;
     View_.GaugeSteps = 0;
@@ -602,6 +629,9 @@ void TestController::AfterStopTest(Effects& e) {
 
 Effects TestController::InstrumentSave() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     e.Frames.push_back(Command(CmdInstrumentSave));
     ShowHint(e, texts::kSaving, true);
     return e;
@@ -609,6 +639,9 @@ Effects TestController::InstrumentSave() {
 
 Effects TestController::InstrumentPrint() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     e.Frames.push_back(Command(CmdInstrumentPrint));
     ShowHint(e, texts::kPrinting, true);
     return e;
@@ -622,12 +655,16 @@ Effects TestController::Return() {
 
 Effects TestController::ReadIndex() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     e.Frames.push_back(Command(CmdReadIndex));
     AfterReadIndex(e);
     return e;
 }
 
 void TestController::AfterReadIndex(Effects& e) {
+    DrainUntil_.reset();
     DeletePending_ = false; // a new listing numbers the rows afresh
     EditHistory().clear();
     View_.SelectedRow = -1;
@@ -638,6 +675,9 @@ void TestController::AfterReadIndex(Effects& e) {
 
 Effects TestController::OpenRecord() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     if (View_.HistoryRows.empty() || View_.SelectedRow < 0) {
         return e;
     }
@@ -648,6 +688,7 @@ Effects TestController::OpenRecord() {
 }
 
 void TestController::AfterOpenRecord(Effects& e, int number) {
+    DrainUntil_.reset();
     RequestedRecord_ = number;
     ShowPage(AllStatePage::HisData);
     ShowPage(ShowHisPage::ShowInfo);
@@ -656,6 +697,9 @@ void TestController::AfterOpenRecord(Effects& e, int number) {
 
 Effects TestController::DeleteRecord() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     // A listing still arriving shows the list again before the deletion is answered; a second
     // press there (a double click) would delete the record that has just moved up.
     if (DeletePending_ || View_.HistoryRows.empty() || View_.SelectedRow < 0) {
@@ -677,6 +721,9 @@ void TestController::AfterDeleteRecord(Effects& e) {
 
 Effects TestController::ClearHistory() {
     Effects e;
+    if (DownloadRefused(e)) {
+        return e;
+    }
     e.Frames.push_back(Command(CmdClearHistory));
     AfterClearHistory(e);
     return e;
@@ -719,6 +766,10 @@ Effects TestController::ReturnFromFile() {
 
 Effects TestController::CloseRequested() {
     Effects e;
+    if (Download_) {
+        // Nothing of the instrument's store is lost by stopping: what was read is kept.
+        EndDownload(e, {}, true);
+    }
     S_.CloseRequestTime = Clock_.Steady();
     S_.CloseRequested = true;
     if (S_.TestRunning) {
@@ -797,6 +848,117 @@ Effects TestController::FieldLeft(PanelEdit field) {
         e.Refocus = field;
     }
     return e;
+}
+
+// "下载全部记录".
+
+bool TestController::DownloadRefused(Effects& e) const {
+    if (!Download_) {
+        return false;
+    }
+    // The instrument answers one request at a time: a second one would take the download's
+    // answers for its own.
+    e.Messages.push_back({MessageRequest::Icon::Information, texts::kDownloadBusy});
+    return true;
+}
+
+Effects TestController::StartDownload() {
+    Effects e;
+    if (Download_) {
+        return e;
+    }
+    if (TestInProgress()) {
+        e.Messages.push_back({MessageRequest::Icon::Information, texts::kStopTestFirst});
+        return e;
+    }
+    // Connected and idle: the instrument has reported its settings, has not said goodbye, and
+    // the port is up; the store's own buttons are usable then.
+    const bool connected = S_.PortOpen && !PortDown_ && S_.InstrumentAnswered && !S_.CloseAllowed &&
+                           View_.PanelModel.BBtn_UpHis;
+    if (!connected) {
+        e.Messages.push_back({MessageRequest::Icon::Information, texts::kConnectFirst});
+        return e;
+    }
+    RecordDownload::Options options;
+    options.Session = false; // the program is connected already
+    Download_.emplace(options);
+    TakeDownloadStep(e, Download_->Start(Clock_.Steady()));
+    e.Download = DownloadState();
+    return e;
+}
+
+Effects TestController::CancelDownload() {
+    Effects e;
+    if (Download_) {
+        TakeDownloadStep(e, Download_->Cancel());
+    }
+    return e;
+}
+
+DownloadProgress TestController::DownloadState() const {
+    DownloadProgress p;
+    if (Download_) {
+        p.Read = Download_->Read();
+        p.Total = Download_->Total();
+    }
+    return p;
+}
+
+void TestController::TakeDownloadStep(Effects& e, const RecordDownload::Step& s) {
+    if (!Download_) {
+        return;
+    }
+    if (!s.Send.empty()) {
+        e.Frames.push_back(s.Send);
+    }
+    if (s.Completed) {
+        const RecordDownload::Record& rec = *s.Completed;
+        const int length = static_cast<int>(rec.Frame.size());
+        const StoredRecordView v = ShowStoredRecord(rec.Code, rec.Frame.data(), length);
+        CompletedResult r;
+        r.Source = ResultSource::Instrument;
+        r.RecordNumber = rec.Number;
+        r.Code = rec.Code;
+        r.Frame = rec.Frame;
+        r.InstrumentType = S_.InstrumentType;
+        r.Texts = {v.Title, v.Main.value_or(std::string()), v.Details};
+        r.Downloaded = true;
+        e.Results.push_back(std::move(r));
+    }
+    if (s.Progressed) {
+        e.Download = DownloadState();
+    }
+    if (!Download_->Finished()) {
+        return;
+    }
+    switch (Download_->Current()) {
+    case RecordDownload::State::Cancelled:
+        EndDownload(e, {}, true);
+        break;
+    case RecordDownload::State::Failed:
+        if (Download_->Failed() == RecordDownload::Failure::InstrumentError) {
+            const std::string text = ErrorText(Download_->ErrorCode());
+            EndDownload(e, text.empty() ? texts::kDownloadError : text, false);
+        } else {
+            EndDownload(e, texts::kDownloadNoReply, false);
+        }
+        break;
+    default:
+        EndDownload(e, {}, false);
+        break;
+    }
+}
+
+void TestController::EndDownload(Effects& e, const std::string& failure, bool cancelled) {
+    DownloadProgress p = DownloadState();
+    p.Finished = true;
+    p.Cancelled = cancelled;
+    p.Failure = failure;
+    e.Download = p;
+    if (cancelled || !failure.empty()) {
+        DrainUntil_ = Clock_.Steady() + RecordDownload::Options{}.AnswerTimeout;
+    }
+    Download_.reset();
 }
 
 // Replaying a log.

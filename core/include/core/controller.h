@@ -9,6 +9,7 @@
 
 #include "core/clock.h"
 #include "core/commands.h"
+#include "core/download.h"
 #include "core/history.h"
 #include "core/panel.h"
 #include "core/results.h"
@@ -131,6 +132,16 @@ struct CompletedResult {
     std::optional<TestParameters> Parameters; // of the test-start frame that began the test
     int InstrumentType = 0;
     ResultTexts Texts;
+    bool Downloaded = false; // read by "下载全部记录", not opened by the operator
+};
+
+// How far "下载全部记录" has come: reading every record the instrument keeps.
+struct DownloadProgress {
+    int Read = 0;          // records read so far
+    int Total = -1;        // records the instrument keeps; -1 until its index has said
+    bool Finished = false; // the download is over (done, failed or cancelled)
+    bool Cancelled = false;
+    std::string Failure; // GBK: why it stopped before the end; empty otherwise
 };
 
 // What a call asks its caller to do, in this order: send the frames, show the boxes, then the
@@ -148,8 +159,9 @@ struct Effects {
     std::optional<PanelEdit> Refocus;     // put the focus back into this field
     bool GaugeChanged = false;            // the gauge was reset or advanced
     std::optional<InstrumentParameters>
-        ParametersApplied;            // the instrument's report is in the panel
-    std::optional<IndexRow> RowAdded; // a row appended to the list
+        ParametersApplied;                    // the instrument's report is in the panel
+    std::optional<IndexRow> RowAdded;         // a row appended to the list
+    std::optional<DownloadProgress> Download; // the download went on, or ended
 };
 
 class TestController {
@@ -200,6 +212,15 @@ public:
     // The operator has left a field for another control: the range checks.
     Effects FieldLeft(PanelEdit field);
 
+    // "下载全部记录": every record the instrument keeps, its index first, then record by
+    // record, each reported as a completed result. Refused with a message when the instrument
+    // is not connected or a test runs. While it runs, the index entries, the records and the
+    // instrument's errors are the download's: the pages, the list and the labels stay as they
+    // were. It ends by itself, on CancelDownload, when the line goes, or on a close request.
+    Effects StartDownload();
+    Effects CancelDownload();
+    bool Downloading() const { return Download_.has_value(); }
+
     // A frame the program sent, as a log records it: what the operator's action that sent it
     // did, for replaying a log where the clicks themselves are not recorded. A sent test start
     // also takes its choices into the panel.
@@ -249,6 +270,11 @@ private:
 
     bool TestInProgress() const;
     void EndTest();
+    // A step of the download carried out: its frame, its record, its progress; the end.
+    void TakeDownloadStep(Effects& e, const RecordDownload::Step& s);
+    void EndDownload(Effects& e, const std::string& failure, bool cancelled);
+    DownloadProgress DownloadState() const;
+    bool DownloadRefused(Effects& e) const;
 
     const Clock& Clock_;
     TestControlState S_;
@@ -265,6 +291,10 @@ private:
     SteadyPoint DeleteTime_{};
     std::optional<TestParameters> TestStart_; // the start frame of the test on the line
     int RequestedRecord_ = 0;                 // the record "打开" asked for
+    std::optional<RecordDownload> Download_;  // "下载全部记录" while it runs
+    // Until then, after a download stopped halfway, the answer it was waiting for is dropped
+    // when it comes late; the operator's own request to the store ends the wait.
+    std::optional<SteadyPoint> DrainUntil_;
 };
 
 } // namespace dielmon

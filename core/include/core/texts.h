@@ -37,6 +37,12 @@ extern const char* const kNotValidInteger;
 extern const char* const kListIndexOutOfBounds;
 extern const char* const kUnableToWrite;
 
+// The messages of "下载全部记录", an addition of the result archive.
+extern const char* const kConnectFirst;    // a download asked for without an instrument
+extern const char* const kDownloadBusy;    // an instrument operation during the download
+extern const char* const kDownloadNoReply; // the instrument stopped answering
+extern const char* const kDownloadError;   // an instrument error without a message of its own
+
 extern const char* const kFileHeading;
 extern const char* const kFileSeparator;
 extern const char* const kReportHeading;
