@@ -13,32 +13,15 @@ using namespace dielmon;
 using namespace dielmon::archive;
 using namespace dielmon::archive::test;
 using namespace dielmon::sync::test;
+using dielmon::test::Lines;
 using dielmon::test::Process;
+using dielmon::test::Ran;
+using dielmon::test::RunToEnd;
 
 namespace {
 
-struct Ran {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
 Ran Tool(const std::vector<std::string>& args) {
-    Process p(DIELMON_ARCHIVE_EXE, args);
-    Ran r;
-    r.Out = p.ReadOut();
-    r.Err = p.ReadErr();
-    r.Status = p.Wait();
-    return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+    return RunToEnd(DIELMON_ARCHIVE_EXE, args);
 }
 
 // A home with a result file of its own imported, and the server in its Config.ini.

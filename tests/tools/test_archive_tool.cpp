@@ -14,36 +14,18 @@
 
 using namespace dielmon;
 using namespace dielmon::archive::test;
+using dielmon::test::Lines;
 using dielmon::test::Process;
+using dielmon::test::Ran;
 using dielmon::test::ReadAll;
+using dielmon::test::RunToEnd;
 using dielmon::test::TempDir;
 using dielmon::test::WriteAll;
 
 namespace {
 
-struct Ran {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
 Ran Tool(const std::vector<std::string>& args) {
-    Process p(DIELMON_ARCHIVE_EXE, args);
-    Ran r;
-    r.Out = p.ReadOut();
-    r.Err = p.ReadErr();
-    r.Status = p.Wait();
-    return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
+    return RunToEnd(DIELMON_ARCHIVE_EXE, args);
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -118,12 +100,7 @@ TEST(ArchiveTool, WithoutHomeTheArchiveIsInTheDesktopsDataFolder) {
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"-u", "XDG_DATA_HOME", "-u", "XDG_CONFIG_HOME", "-u",
                                    "XDG_STATE_HOME", "HOME=" + user.Home(), DIELMON_ARCHIVE_EXE});
-        Process p("/usr/bin/env", args);
-        Ran r;
-        r.Out = p.ReadOut();
-        r.Err = p.ReadErr();
-        r.Status = p.Wait();
-        return r;
+        return RunToEnd("/usr/bin/env", args);
     };
     Ran r = run({"list"});
     EXPECT_EQ(r.Status, 2); // nothing archived yet, and nothing created by looking

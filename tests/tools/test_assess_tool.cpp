@@ -13,36 +13,18 @@
 
 using namespace dielmon;
 using namespace dielmon::archive::test;
+using dielmon::test::Lines;
 using dielmon::test::Process;
+using dielmon::test::Ran;
 using dielmon::test::ReadAll;
+using dielmon::test::RunToEnd;
 using dielmon::test::TempDir;
 using dielmon::test::WriteAll;
 
 namespace {
 
-struct Ran {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
 Ran Tool(const std::vector<std::string>& args) {
-    Process p(DIELMON_ARCHIVE_EXE, args);
-    Ran r;
-    r.Out = p.ReadOut();
-    r.Err = p.ReadErr();
-    r.Status = p.Wait();
-    return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
+    return RunToEnd(DIELMON_ARCHIVE_EXE, args);
 }
 
 // Everything printed below the result line that starts with `start`, up to the next result.

@@ -25,15 +25,6 @@ namespace {
 const std::string kRun = DIELMON_ARCHIVE_RUN;
 const std::string kTool = DIELMON_ARCHIVE_TOOL;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 int Count(const std::vector<std::string>& lines, const std::string& start) {
     int n = 0;
     for (const std::string& l : lines) {
@@ -48,17 +39,15 @@ std::unique_ptr<archive::Archive> OpenArchive(const std::string& home) {
     return std::move(opened.Store);
 }
 
-struct Ran {
+// The helper's output lines and its exit status.
+struct HelperRan {
     int Status = -1;
     std::vector<std::string> Out;
 };
 
-Ran Helper(const std::vector<std::string>& args) {
-    Process p(kRun, args);
-    Ran r;
-    r.Out = Lines(p.ReadOut());
-    r.Status = p.Wait();
-    return r;
+HelperRan Helper(const std::vector<std::string>& args) {
+    const Ran r = RunToEnd(kRun, args);
+    return {r.Status, Lines(r.Out)};
 }
 
 } // namespace
@@ -149,7 +138,7 @@ TEST(ArchiveProcess, AnArchiveTheUserMayNotWriteStillLetsEveryResultBeShownAndSa
 TEST(ArchiveProcess, ANewUserFindsATestsResultWithTheToolAndOnTheArchivePage) {
     TempDir home;
     const std::string specimen = "1号主变 高压套管A相";
-    Ran first = Helper({"--home", home.Home(), "--specimen", specimen, "--tests", "1"});
+    HelperRan first = Helper({"--home", home.Home(), "--specimen", specimen, "--tests", "1"});
     ASSERT_EQ(first.Status, 0);
     ASSERT_EQ(Count(first.Out, "shown 1"), 1);
     EXPECT_EQ(Count(first.Out, "message"), 0);
@@ -157,13 +146,10 @@ TEST(ArchiveProcess, ANewUserFindsATestsResultWithTheToolAndOnTheArchivePage) {
     auto tool = [&](const std::vector<std::string>& args) {
         std::vector<std::string> all{"--home", home.Home()};
         all.insert(all.end(), args.begin(), args.end());
-        Process p(kTool, all);
-        Ran r;
-        r.Out = Lines(p.ReadOut());
-        r.Status = p.Wait();
-        return r;
+        const Ran r = RunToEnd(kTool, all);
+        return HelperRan{r.Status, Lines(r.Out)};
     };
-    Ran listed = tool({"list"});
+    HelperRan listed = tool({"list"});
     ASSERT_EQ(listed.Status, 0);
     ASSERT_EQ(listed.Out.size(), 1u);
     EXPECT_NE(listed.Out[0].find(specimen), std::string::npos) << listed.Out[0];
@@ -171,15 +157,15 @@ TEST(ArchiveProcess, ANewUserFindsATestsResultWithTheToolAndOnTheArchivePage) {
     EXPECT_NE(listed.Out[0].find("test"), std::string::npos);
 
     // The same specimen measured again, the program closed and opened once more.
-    Ran second = Helper({"--home", home.Home(), "--tests", "1"});
+    HelperRan second = Helper({"--home", home.Home(), "--tests", "1"});
     ASSERT_EQ(second.Status, 0);
     listed = tool({"list", "--specimen", specimen});
     EXPECT_EQ(listed.Out.size(), 2u);
-    Ran trend = tool({"trend", specimen});
+    HelperRan trend = tool({"trend", specimen});
     ASSERT_EQ(trend.Status, 0);
     EXPECT_EQ(trend.Out.size(), 3u); // the series' heading and two points
 
-    Ran page =
+    HelperRan page =
         Helper({"--home", home.Home(), "--tests", "0", "--archive-page", "--specimen", specimen});
     ASSERT_EQ(page.Status, 0);
     EXPECT_EQ(Count(page.Out, "archive rows 2"), 1);

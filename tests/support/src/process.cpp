@@ -1,5 +1,7 @@
 #include "support/process.h"
 
+#include <sstream>
+
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +161,24 @@ int AsUnprivilegedUser(const std::function<int()>& body) {
         return -1;
     }
     return WEXITSTATUS(status);
+}
+
+Ran RunToEnd(const std::string& program, const std::vector<std::string>& args) {
+    Process p(program, args);
+    Ran r;
+    r.Out = p.ReadOut();
+    r.Err = p.ReadErr();
+    r.Status = p.Wait();
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 } // namespace dielmon::test

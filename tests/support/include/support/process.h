@@ -35,6 +35,17 @@ private:
     int Err_ = -1;
 };
 
+// What a program run to its end printed, and how it ended.
+struct Ran {
+    int Status = -1; // the exit status, -1 when it did not exit normally in time
+    std::string Out;
+    std::string Err;
+};
+Ran RunToEnd(const std::string& program, const std::vector<std::string>& args);
+
+// The lines of a text, without their line breaks.
+std::vector<std::string> Lines(const std::string& text);
+
 // dielmon-sim, the program named by the environment variable DIELMON_SIM.
 std::string SimProgram();
 
