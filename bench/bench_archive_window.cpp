@@ -34,25 +34,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class SilentDialogs : public Dialogs {
-public:
-    Answer Message(QWidget*, const QString&, const QString&, Icon, Buttons) override {
-        return Answer::Ok;
-    }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&,
-                         const QString&) override {
-        return {};
-    }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    int ChooseItem(QWidget*, const QString&, const QString&, const QStringList&) override {
-        return -1;
-    }
-    bool ChoosePrinter(QWidget*, QPrinter&) override { return false; }
-    bool OpenDocument(const QString&) override { return false; }
-};
-
 // Sees the first paint of a widget.
 class PaintWatch : public QObject {
 public:
@@ -90,7 +71,7 @@ std::string MsText(double ms) {
 
 struct Homes {
     bench::PtyLine Line;
-    SilentDialogs Quiet;
+    UnattendedDialogs Quiet;
     WindowSetup Setup(const std::string& home) {
         WindowSetup s;
         s.AppPath = home;

@@ -155,4 +155,34 @@ bool QtDialogs::OpenDocument(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+Dialogs::Answer UnattendedDialogs::Message(QWidget*, const QString& text, const QString&, Icon,
+                                           Buttons) {
+    ++Shown;
+    if (Seen) {
+        Seen(text);
+    }
+    return Answer::Ok;
+}
+
+QString UnattendedDialogs::SaveFileName(QWidget*, const QString&, const QString&, const QString&,
+                                        const QString&) {
+    return SaveTo;
+}
+
+QString UnattendedDialogs::OpenFileName(QWidget*, const QString&, const QString&, const QString&) {
+    return {};
+}
+
+int UnattendedDialogs::ChooseItem(QWidget*, const QString&, const QString&, const QStringList&) {
+    return -1;
+}
+
+bool UnattendedDialogs::ChoosePrinter(QWidget*, QPrinter&) {
+    return false;
+}
+
+bool UnattendedDialogs::OpenDocument(const QString&) {
+    return false;
+}
+
 } // namespace dielmon

@@ -6,6 +6,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class QPrinter;
 class QWidget;
@@ -40,6 +41,28 @@ public:
 // The real dialogs of the desktop.
 class QtDialogs : public Dialogs {
 public:
+    Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
+                   Buttons buttons) override;
+    QString SaveFileName(QWidget* parent, const QString& title, const QString& start,
+                         const QString& filter, const QString& defaultSuffix) override;
+    QString OpenFileName(QWidget* parent, const QString& title, const QString& start,
+                         const QString& filter) override;
+    int ChooseItem(QWidget* parent, const QString& caption, const QString& label,
+                   const QStringList& items) override;
+    bool ChoosePrinter(QWidget* parent, QPrinter& printer) override;
+    bool OpenDocument(const QString& path) override;
+};
+
+// For runs with nobody at the screen (measuring programs, long runs, a window driven by another
+// process): each message is counted, handed to `Seen` and answered Ok; the file dialogs give
+// `SaveTo` (empty: cancelled) or nothing, list choices and print dialogs are cancelled, and no
+// document is opened.
+class UnattendedDialogs : public Dialogs {
+public:
+    int Shown = 0;
+    QString SaveTo;
+    std::function<void(const QString& text)> Seen;
+
     Answer Message(QWidget* parent, const QString& text, const QString& caption, Icon icon,
                    Buttons buttons) override;
     QString SaveFileName(QWidget* parent, const QString& title, const QString& start,

@@ -33,27 +33,6 @@ void Say(const QString& line) {
     std::fflush(stdout);
 }
 
-class PrintingDialogs : public Dialogs {
-public:
-    QString SaveTo;
-    Answer Message(QWidget*, const QString& text, const QString&, Icon, Buttons) override {
-        Say(QStringLiteral("message ") + text);
-        return Answer::Ok;
-    }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&,
-                         const QString&) override {
-        return SaveTo;
-    }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
-        return {};
-    }
-    int ChooseItem(QWidget*, const QString&, const QString&, const QStringList&) override {
-        return -1;
-    }
-    bool ChoosePrinter(QWidget*, QPrinter&) override { return false; }
-    bool OpenDocument(const QString&) override { return false; }
-};
-
 bool WaitUntil(const std::function<bool()>& condition, int ms = 30000) {
     QElapsedTimer t;
     t.start();
@@ -115,7 +94,8 @@ int main(int argc, char** argv) {
     if (!simulator.Start(&error)) {
         return Fail(error.c_str());
     }
-    PrintingDialogs dialogs;
+    UnattendedDialogs dialogs;
+    dialogs.Seen = [](const QString& text) { Say(QStringLiteral("message ") + text); };
     dialogs.SaveTo = save;
     WindowSetup setup;
     setup.AppPath = home;
