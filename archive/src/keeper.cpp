@@ -31,17 +31,8 @@ std::string Join(std::initializer_list<std::string> parts) {
     return out;
 }
 
-std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
 Reading ReadNumber(const std::string& text, double low, double high) {
-    std::string t = Trimmed(text);
+    std::string t = TrimBlanks(text);
     Reading r;
     if (t.empty()) {
         return r;

@@ -1,5 +1,7 @@
 #include "assess/library.h"
 
+#include "core/helpers.h"
+
 #include "core/json.h"
 
 #include <algorithm>
@@ -35,15 +37,6 @@ const MeasureNaming kMeasures[] = {
     {Measure::DfRiseVsPrevious, "df-rise-vs-previous"},
 };
 
-std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
-
 std::vector<std::string> Words(const std::string& s) {
     std::vector<std::string> words;
     std::string word;
@@ -62,7 +55,7 @@ std::vector<std::string> Words(const std::string& s) {
 
 // A decimal number in the C locale's form, whole text; nothing otherwise.
 std::optional<double> Number(const std::string& text) {
-    const std::string t = Trim(text);
+    const std::string t = TrimBlanks(text);
     if (t.empty()) {
         return std::nullopt;
     }
@@ -95,7 +88,7 @@ std::optional<Condition> ConditionOf(const std::string& text) {
         {"<", Compare::Below},     {"at least", Compare::AtLeast}, {"at most", Compare::AtMost},
         {"above", Compare::Above}, {"below", Compare::Below},
     };
-    const std::string t = Trim(text);
+    const std::string t = TrimBlanks(text);
     for (const auto& [op, how] : kOperators) {
         const std::string o = op;
         if (t.compare(0, o.size(), o) == 0) {
@@ -158,7 +151,7 @@ bool ReadLines(const std::string& text, const std::string& file, bool sections,
         if (number == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
             raw.erase(0, 3); // a byte-order mark that an editor put in
         }
-        const std::string t = Trim(raw);
+        const std::string t = TrimBlanks(raw);
         if (t.empty() || t[0] == '#') {
             continue;
         }
@@ -171,7 +164,7 @@ bool ReadLines(const std::string& text, const std::string& file, bool sections,
                 problems.push_back({file, number, "a section line ends with \"]\""});
                 return false;
             }
-            section = Trim(t.substr(1, t.size() - 2));
+            section = TrimBlanks(t.substr(1, t.size() - 2));
             const std::vector<std::string> w = Words(section);
             if (w.size() != 2 || w[0] != "rule") {
                 problems.push_back({file, number, "a section is \"[rule NAME]\""});
@@ -186,12 +179,12 @@ bool ReadLines(const std::string& text, const std::string& file, bool sections,
             problems.push_back({file, number, "not \"key = value\": " + t});
             return false;
         }
-        const std::string key = Trim(t.substr(0, eq));
+        const std::string key = TrimBlanks(t.substr(0, eq));
         if (key.empty()) {
             problems.push_back({file, number, "a line without a key"});
             return false;
         }
-        lines.push_back({number, section, key, Trim(t.substr(eq + 1))});
+        lines.push_back({number, section, key, TrimBlanks(t.substr(eq + 1))});
     }
     return true;
 }
@@ -459,7 +452,7 @@ Parsed<Profile> ParseProfile(const std::string& name, const std::string& text,
             std::string what = l.Value;
             r.Magnitude = what.size() > 5 && what.compare(0, 4, "abs(") == 0 && what.back() == ')';
             if (r.Magnitude) {
-                what = Trim(what.substr(4, what.size() - 5));
+                what = TrimBlanks(what.substr(4, what.size() - 5));
             }
             const auto m = MeasureNamed(what);
             if (!m) {
