@@ -30,23 +30,6 @@ QString Utf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A field whose text cannot be taken is tinted, and says why when the pointer rests on it.
-void MarkInvalid(QLineEdit* edit, bool invalid, const QString& why) {
-    if (edit->property("invalid").toBool() == invalid) {
-        return;
-    }
-    edit->setProperty("invalid", invalid);
-    if (invalid) {
-        QPalette p = edit->palette();
-        p.setColor(QPalette::Base, QColor(255, 214, 214));
-        edit->setPalette(p);
-        edit->setToolTip(why);
-    } else {
-        edit->setPalette(QPalette());
-        edit->setToolTip(QString());
-    }
-}
-
 } // namespace
 
 QWidget* TfrmDielmon::BuildConditions() {
@@ -142,17 +125,53 @@ void TfrmDielmon::ConditionsEdited(bool remember) {
 
 void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) {
     bool changed = false;
+    std::optional<std::string> live;
     for (const CompletedResult& r : e.Results) {
         const archive::ResultKeeper::Kept kept = Keeper_->Keep(r);
         tell.insert(tell.end(), kept.Tell.begin(), kept.Tell.end());
         changed = changed || kept.New;
         if (r.Downloaded) {
             ++(kept.New ? DownloadNew_ : kept.Archived ? DownloadBefore_ : DownloadLost_);
+        } else {
+            live = kept.Archived ? kept.Id : std::string();
         }
+    }
+    if (changed) {
+        // The new result joins its specimen's history.
+        Judge_.Forget();
+    }
+    if (live) {
+        ShowLiveAssessment(*live);
     }
     if (changed && ArchiveWindow_) {
         ArchiveWindow_->ResultsChanged();
     }
+}
+
+void TfrmDielmon::ShowLiveAssessment(const std::string& id) {
+    Lbl_Assessment->clear();
+    Lbl_Assessment->setToolTip(QString());
+    Lbl_Assessment->setStyleSheet(QString());
+    archive::Archive* store = id.empty() ? nullptr : Keeper_->Store();
+    if (store == nullptr) {
+        return;
+    }
+    const auto got = store->Get(id);
+    if (!got.Ok() || !got.Value || got.Value->Taken.Specimen.empty()) {
+        return; // no specimen, no history to judge it in
+    }
+    const assess::ResultAssessment* a = Judge_.Of(*store, *got.Value);
+    if (a == nullptr || !a->Overall) {
+        return;
+    }
+    Lbl_Assessment->setText(ShortVerdict(*a));
+    Lbl_Assessment->setToolTip(VerdictLines(*a));
+    // As the archive's list shows a level: its colour behind, dark text on amber.
+    Lbl_Assessment->setStyleSheet(
+        QStringLiteral("background: %1; color: %2;")
+            .arg(LevelColourName(*a->Overall), *a->Overall == assess::Level::Investigate
+                                                   ? QStringLiteral("black")
+                                                   : QStringLiteral("white")));
 }
 
 void TfrmDielmon::Tell(const std::vector<std::string>& utf8) {

@@ -144,6 +144,11 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     keeping.Time = Clock_;
     Keeper_ = std::make_unique<archive::ResultKeeper>(keeping);
     StartTell_ = Keeper_->Start();
+    // The correction methods and limit profiles shipped beside the program and the lab's own.
+    const std::string program = ProgramFolder_.empty()
+                                    ? QCoreApplication::applicationDirPath().toStdString() + "/"
+                                    : ProgramFolder_;
+    Judge_.Load(assess::ShippedFolder(program), assess::LabFolder(Folders_));
 
     setObjectName(QStringLiteral("frmDielmon"));
     setWindowTitle(Q(texts::kCaption));
@@ -432,6 +437,12 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
                                   new ButtonRow(BitBtn4, BitBtn5, BitBtn6, show));
     showLayout->addWidget(Panel13);
     showLayout->addWidget(Label19, 1);
+    Lbl_Assessment = new QLabel(show);
+    Lbl_Assessment->setObjectName(QStringLiteral("Lbl_Assessment"));
+    Lbl_Assessment->setAlignment(Qt::AlignCenter);
+    Lbl_Assessment->setWordWrap(true);
+    Lbl_Assessment->setFont(SongFont(16, true));
+    showLayout->addWidget(Lbl_Assessment);
     showLayout->addWidget(buttons);
     Pnl_Hint = HintPanel(QStringLiteral("Pnl_Hint"), QStringLiteral("Label21"), Label21, show);
     connect(BitBtn4, &QPushButton::clicked, this, &TfrmDielmon::BitBtn4Click);
