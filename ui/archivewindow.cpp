@@ -369,7 +369,7 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     LView_Archive->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     LView_Archive->verticalHeader()->setDefaultSectionSize(24);
     LView_Archive->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {140, 140, 96, 230, 48, 84, 90};
+    const int widths[] = {140, 140, 96, 48, 230, 84, 90};
     for (int c = 0; c < ArchiveListModel::ColumnCount; ++c) {
         LView_Archive->setColumnWidth(c, widths[c]);
     }

@@ -49,7 +49,7 @@ class TfrmDielmon;
 class ArchiveListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Measured, Specimen, Mode, Main, Verdict, Origin, Host, ColumnCount };
+    enum Column { Measured, Specimen, Mode, Verdict, Main, Origin, Host, ColumnCount };
     static constexpr int kPage = 200;
 
     explicit ArchiveListModel(QObject* parent = nullptr);

@@ -442,6 +442,7 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
     Lbl_Assessment->setAlignment(Qt::AlignCenter);
     Lbl_Assessment->setWordWrap(true);
     Lbl_Assessment->setFont(SongFont(16, true));
+    Lbl_Assessment->setContentsMargins(6, 3, 6, 3);
     showLayout->addWidget(Lbl_Assessment);
     showLayout->addWidget(buttons);
     Pnl_Hint = HintPanel(QStringLiteral("Pnl_Hint"), QStringLiteral("Label21"), Label21, show);

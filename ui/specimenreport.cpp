@@ -123,7 +123,9 @@ QString SpecimenReportHtml(const assess::SpecimenReport& r) {
                                   ? QStringLiteral("<span style=\"color:%1\"><b>%2</b></span>")
                                         .arg(LevelColourName(*row.Overall), LevelWord(*row.Overall))
                                   : QString();
-        h += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4/%5</td><td>%6</td>"
+        h += QStringLiteral("<tr><td "
+                            "style=\"white-space:nowrap\">%1</td><td>%2</td><td>%3</td><td>%4/%5</"
+                            "td><td>%6</td>"
                             "<td align=\"right\">%7</td><td align=\"right\">%8</td>"
                             "<td align=\"right\">%9</td><td align=\"right\">%10</td>"
                             "<td align=\"right\">%11</td><td align=\"right\">%12</td>"
@@ -149,7 +151,7 @@ QString SpecimenReportHtml(const assess::SpecimenReport& r) {
     }
     h += QStringLiteral("</table>");
     h += QStringLiteral(
-        "<h3>趋势</h3><p align=\"center\"><img src=\"trend.png\" width=\"640\"></p>");
+        "<h3>趋势</h3><p align=\"center\"><img src=\"trend.png\" width=\"540\"></p>");
     if (!r.Notes.empty()) {
         h += QStringLiteral("<h3>未能使用的规则</h3><p>");
         for (const std::string& n : r.Notes) {
@@ -267,12 +269,12 @@ bool PaintSpecimenReport(QPagedPaintDevice& device, const assess::SpecimenReport
                                      QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
     QTextDocument doc;
     doc.setDefaultFont(ReportFont(9));
-    const QImage trend = SpecimenTrendImage(r, QSize(1280, 560));
+    const QImage trend = SpecimenTrendImage(r, QSize(900, 420));
     doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("trend.png")),
                     QVariant(trend.isNull() ? QImage(1, 1, QImage::Format_RGB32) : trend));
     QString html = SpecimenReportHtml(r);
     if (trend.isNull()) {
-        html.replace(QStringLiteral("<img src=\"trend.png\" width=\"640\">"),
+        html.replace(QStringLiteral("<img src=\"trend.png\" width=\"540\">"),
                      QStringLiteral("（少于两个有日期的结果，没有趋势图）"));
     }
     doc.setHtml(html);

@@ -385,6 +385,10 @@ TEST(Assessment, TheSpecimenReportNamesTheSpecimenItsValuesTheSourcesAndTheSigna
     w.Btn_SpecimenReport->click();
     ASSERT_TRUE(fs::exists(pdf)) << f.Dialogs.LastText().toStdString();
     const QString text = PdfText(QString::fromStdString(pdf));
+    if (!qgetenv("DIELMON_SHOTS").isEmpty()) {
+        fs::copy_file(pdf, qgetenv("DIELMON_SHOTS").toStdString() + "/specimen-report.pdf",
+                      fs::copy_options::overwrite_existing);
+    }
     for (const QString& part :
          {QStringLiteral("2#主变 高压套管A相"), QStringLiteral("油纸电容式套管"),
           QStringLiteral("110 kV"), QStringLiteral("1 nF"), QStringLiteral("0.5"),
