@@ -125,7 +125,7 @@ void TfrmDielmon::ConditionsEdited(bool remember) {
 
 void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) {
     bool changed = false;
-    std::optional<std::string> live;
+    std::optional<std::string> live, opened;
     for (const CompletedResult& r : e.Results) {
         const archive::ResultKeeper::Kept kept = Keeper_->Keep(r);
         tell.insert(tell.end(), kept.Tell.begin(), kept.Tell.end());
@@ -133,25 +133,25 @@ void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) 
         if (r.Downloaded) {
             ++(kept.New ? DownloadNew_ : kept.Archived ? DownloadBefore_ : DownloadLost_);
         } else {
-            live = kept.Archived ? kept.Id : std::string();
+            (r.Source == ResultSource::Test ? live : opened) =
+                kept.Archived ? kept.Id : std::string();
         }
     }
-    if (changed) {
-        // The new result joins its specimen's history.
-        Judge_.Forget();
-    }
     if (live) {
-        ShowLiveAssessment(*live);
+        ShowLiveAssessment(*live, Lbl_Assessment);
+    }
+    if (opened) {
+        ShowLiveAssessment(*opened, Lbl_AssessmentOne);
     }
     if (changed && ArchiveWindow_) {
         ArchiveWindow_->ResultsChanged();
     }
 }
 
-void TfrmDielmon::ShowLiveAssessment(const std::string& id) {
-    Lbl_Assessment->clear();
-    Lbl_Assessment->setToolTip(QString());
-    Lbl_Assessment->setStyleSheet(QString());
+void TfrmDielmon::ShowLiveAssessment(const std::string& id, QLabel* label) {
+    label->clear();
+    label->setToolTip(QString());
+    label->setStyleSheet(QString());
     archive::Archive* store = id.empty() ? nullptr : Keeper_->Store();
     if (store == nullptr) {
         return;
@@ -160,14 +160,17 @@ void TfrmDielmon::ShowLiveAssessment(const std::string& id) {
     if (!got.Ok() || !got.Value || got.Value->Taken.Specimen.empty()) {
         return; // no specimen, no history to judge it in
     }
+    // Read afresh: the specimen or its results may have been changed by another program (or
+    // another window on the same archive) since they were judged.
+    Judge_.Forget();
     const assess::ResultAssessment* a = Judge_.Of(*store, *got.Value);
     if (a == nullptr || !a->Overall) {
         return;
     }
-    Lbl_Assessment->setText(ShortVerdict(*a));
-    Lbl_Assessment->setToolTip(VerdictLines(*a));
+    label->setText(ShortVerdict(*a));
+    label->setToolTip(VerdictLines(*a));
     // As the archive's list shows a level: its colour behind, dark text on amber.
-    Lbl_Assessment->setStyleSheet(
+    label->setStyleSheet(
         QStringLiteral("background: %1; color: %2;")
             .arg(LevelColourName(*a->Overall), *a->Overall == assess::Level::Investigate
                                                    ? QStringLiteral("black")

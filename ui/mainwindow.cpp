@@ -107,6 +107,17 @@ QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
     return l;
 }
 
+// The verdict on a result, below its texts: a line of its own that moves none of them.
+QLabel* VerdictLabel(const QString& name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignCenter);
+    l->setWordWrap(true);
+    l->setFont(SongFont(16, true));
+    l->setContentsMargins(6, 3, 6, 3);
+    return l;
+}
+
 } // namespace
 
 TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
@@ -437,12 +448,7 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
                                   new ButtonRow(BitBtn4, BitBtn5, BitBtn6, show));
     showLayout->addWidget(Panel13);
     showLayout->addWidget(Label19, 1);
-    Lbl_Assessment = new QLabel(show);
-    Lbl_Assessment->setObjectName(QStringLiteral("Lbl_Assessment"));
-    Lbl_Assessment->setAlignment(Qt::AlignCenter);
-    Lbl_Assessment->setWordWrap(true);
-    Lbl_Assessment->setFont(SongFont(16, true));
-    Lbl_Assessment->setContentsMargins(6, 3, 6, 3);
+    Lbl_Assessment = VerdictLabel(QStringLiteral("Lbl_Assessment"), show);
     showLayout->addWidget(Lbl_Assessment);
     showLayout->addWidget(buttons);
     Pnl_Hint = HintPanel(QStringLiteral("Pnl_Hint"), QStringLiteral("Label21"), Label21, show);
@@ -532,6 +538,8 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
                                      new ButtonRow(BitBtn10, BitBtn11, BitBtn12, one));
     oneLayout->addWidget(Panel27);
     oneLayout->addWidget(Label24, 1);
+    Lbl_AssessmentOne = VerdictLabel(QStringLiteral("Lbl_AssessmentOne"), one);
+    oneLayout->addWidget(Lbl_AssessmentOne);
     oneLayout->addWidget(oneButtons);
     Panel33 = HintPanel(QStringLiteral("Panel33"), QStringLiteral("Label26"), Label26, one);
     connect(BitBtn10, &QPushButton::clicked, this, &TfrmDielmon::BitBtn10Click);

@@ -132,8 +132,8 @@ private:
     void KeepResults(const Effects& e, std::vector<std::string>& tell);
     void ShowDownload(const DownloadProgress& p);
     void Tell(const std::vector<std::string>& utf8);
-    // The verdict on the test result just kept, beside the result; empty id: none.
-    void ShowLiveAssessment(const std::string& id);
+    // The verdict on the result just kept, in the label of its page; empty id: none.
+    void ShowLiveAssessment(const std::string& id, QLabel* label);
 
     // The specimen and conditions the next results take, as the operator types them.
     void ConditionsEdited(bool remember);
@@ -250,8 +250,9 @@ public:
     QLabel* Lbl_Download = nullptr;
     QProgressBar* ProgBar_Download = nullptr;
     QPushButton* Btn_DownloadCancel = nullptr;
-    // Addition of the assessment: the verdict on the result on show, below its texts.
-    QLabel* Lbl_Assessment = nullptr;
+    // Additions of the assessment: the verdict on the result on show, below its texts, on the
+    // pages "ShowState" (a test's result) and "ShowOne" (a record opened).
+    QLabel *Lbl_Assessment = nullptr, *Lbl_AssessmentOne = nullptr;
 
 private:
     // Names a row of page buttons, gives it its height and keeps it for the resizing.

@@ -441,4 +441,36 @@ TEST(Assessment, TheLiveResultIsJudgedInItsSpecimensHistoryBesideTheSpecifiedTex
     // The specified texts are as they were.
     EXPECT_EQ(Text(f.W("Lbl_ShowState")), title);
     Shot(f.Window.get(), "live-assessment.png");
+    f.Click("BitBtn6");
+    ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "DefPage"); }));
+
+    // A record opened from the instrument takes no specimen: nothing to judge on "ShowOne".
+    QLabel* one = f.W<QLabel>("Lbl_AssessmentOne");
+    const auto open = [&f] {
+        f.Click("BBtn_UpHis");
+        ASSERT_TRUE(WaitUntil([&] {
+            return f.OnPages("HisData", "ShowAll") &&
+                   f.W<QTableWidget>("LView_History")->rowCount() > 2;
+        }));
+        f.W<QTableWidget>("LView_History")->selectRow(2);
+        f.Click("BitBtn7");
+        ASSERT_TRUE(WaitUntil([&] { return f.OnPages("HisData", "ShowOne"); }));
+    };
+    open();
+    EXPECT_TRUE(one->text().isEmpty()) << one->text().toStdString();
+    EXPECT_TRUE(label->text().contains(QStringLiteral("异常"))); // the test's stays its own
+    // Given the specimen in the archive, the record opened again is judged in its history.
+    std::string record;
+    for (const archive::Row& r : Store(f).List({}, std::nullopt, 10).Value) {
+        if (r.From == archive::Source::Instrument) {
+            record = r.Id;
+        }
+    }
+    ASSERT_FALSE(record.empty());
+    ASSERT_EQ(Store(f).SetConditions(record, {"T1", 20.0, 50.0}), "");
+    f.Click("BitBtn12");
+    ASSERT_TRUE(WaitUntil([&] { return !f.OnPages("HisData", "ShowOne"); }));
+    open();
+    EXPECT_TRUE(one->text().startsWith(QStringLiteral("判断："))) << one->text().toStdString();
+    EXPECT_TRUE(one->toolTip().contains(QStringLiteral("nameplate/capacitance")));
 }
