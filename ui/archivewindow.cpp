@@ -1306,6 +1306,8 @@ QWidget* TfrmArchive::BuildSpecimenPage() {
         CBox_Method->setItemText(
             0, QStringLiteral("类别默认（%1）").arg(Utf8(Judge().Lib().MethodFor(probe))));
     });
+    // A specimen nobody described is of the class "other".
+    CBox_SpecimenClass->setCurrentIndex(CBox_SpecimenClass->count() - 1);
     Btn_SpecimenSave =
         Button(QStringLiteral("Btn_SpecimenSave"), QStringLiteral("保存试品资料"), Grp_Specimen);
     Lbl_SpecimenHint = new QLabel(Grp_Specimen);

@@ -149,7 +149,9 @@ void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) 
 }
 
 void TfrmDielmon::ShowLiveAssessment(const std::string& id, QLabel* label) {
+    // Hidden without a verdict, so that the page is laid out exactly as without one.
     label->clear();
+    label->hide();
     label->setToolTip(QString());
     label->setStyleSheet(QString());
     archive::Archive* store = id.empty() ? nullptr : Keeper_->Store();
@@ -168,6 +170,7 @@ void TfrmDielmon::ShowLiveAssessment(const std::string& id, QLabel* label) {
         return;
     }
     label->setText(ShortVerdict(*a));
+    label->show();
     label->setToolTip(VerdictLines(*a));
     // As the archive's list shows a level: its colour behind, dark text on amber.
     label->setStyleSheet(

@@ -115,6 +115,7 @@ QLabel* VerdictLabel(const QString& name, QWidget* parent) {
     l->setWordWrap(true);
     l->setFont(SongFont(16, true));
     l->setContentsMargins(6, 3, 6, 3);
+    l->hide();
     return l;
 }
 

@@ -186,6 +186,7 @@ TEST(Assessment, TheListShowsEachLevelInItsColourWithTheVerdictsAndJudgesOnlyWha
     EXPECT_TRUE(page.contains(QStringLiteral("1.1001 nF"))) << page.toStdString();
     EXPECT_TRUE(page.contains(QStringLiteral("0.3 %"))) << page.toStdString();
     EXPECT_TRUE(page.contains(QStringLiteral("USBR FIST"))) << page.toStdString();
+    Shot(&w, "result-page-assessment.png");
 
     // The CSV carries the correction and the verdicts of each row.
     const std::string csv = f.Home.File("judged.csv");
@@ -218,6 +219,7 @@ TEST(Assessment, EditingTheSpecimenJudgesAgainKeepsTheMeasuredValuesAndRefusesBa
     ASSERT_TRUE(w.Grp_Specimen->isVisible());
     EXPECT_EQ(w.Lbl_SpecimenName->text(), QStringLiteral("W1"));
     EXPECT_EQ(w.CBox_SpecimenClass->currentData().toString(), QStringLiteral("other"));
+    EXPECT_EQ(w.CBox_Method->itemText(0), QStringLiteral("类别默认（none）"));
     EXPECT_TRUE(w.Lbl_ArchiveAssessment->toPlainText().contains(QStringLiteral("none")));
 
     const auto stored = [&] { return Store(f).SpecimenNamed("W1").Value; };
@@ -409,8 +411,9 @@ TEST(Assessment, TheLiveResultIsJudgedInItsSpecimensHistoryBesideTheSpecifiedTex
     f.Click("BBtn_StartTest");
     ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "ShowState"); }));
     QLabel* label = f.W<QLabel>("Lbl_Assessment");
-    // No specimen: nothing to judge by.
+    // No specimen: nothing to judge by, and the page as it was without the label.
     EXPECT_TRUE(label->text().isEmpty());
+    EXPECT_TRUE(label->isHidden());
     f.Click("BitBtn6");
     ASSERT_TRUE(WaitUntil([&] { return f.OnPages("Default", "DefPage"); }));
 
@@ -438,6 +441,7 @@ TEST(Assessment, TheLiveResultIsJudgedInItsSpecimensHistoryBesideTheSpecifiedTex
         << label->text().toStdString();
     EXPECT_TRUE(label->toolTip().contains(QStringLiteral("IEEE Std 62")));
     EXPECT_TRUE(label->styleSheet().contains(QStringLiteral("#C62828")));
+    EXPECT_TRUE(label->isVisible());
     // The specified texts are as they were.
     EXPECT_EQ(Text(f.W("Lbl_ShowState")), title);
     Shot(f.Window.get(), "live-assessment.png");
