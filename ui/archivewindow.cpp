@@ -26,12 +26,14 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -92,6 +94,30 @@ QString OriginText(archive::Source from, const std::optional<int>& record) {
 QDateTime MeasuredTime(const std::string& iso) {
     return QDateTime::fromString(Utf8(iso), Qt::ISODate);
 }
+
+// The verdict keeps its colour on the selected row too: the level's colour in the cell, the
+// selection's as a frame around it.
+class VerdictDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (!(option.state & QStyle::State_Selected) || !background.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, plain, index);
+        painter->save();
+        QPen frame(option.palette.highlight().color(), 3);
+        frame.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(frame);
+        painter->drawRect(option.rect.adjusted(1, 1, -2, -2));
+        painter->restore();
+    }
+};
 
 TextLabel* ResultLabel(const QString& name, Qt::Alignment align, QWidget* parent,
                        bool bold = false) {
@@ -369,6 +395,8 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     LView_Archive->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     LView_Archive->verticalHeader()->setDefaultSectionSize(24);
     LView_Archive->horizontalHeader()->setStretchLastSection(true);
+    LView_Archive->setItemDelegateForColumn(ArchiveListModel::Verdict,
+                                            new VerdictDelegate(LView_Archive));
     const int widths[] = {140, 140, 96, 48, 230, 84, 90};
     for (int c = 0; c < ArchiveListModel::ColumnCount; ++c) {
         LView_Archive->setColumnWidth(c, widths[c]);

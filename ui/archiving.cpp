@@ -133,8 +133,10 @@ void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) 
         if (r.Downloaded) {
             ++(kept.New ? DownloadNew_ : kept.Archived ? DownloadBefore_ : DownloadLost_);
         } else {
+            // A test's result without a specimen is not judged: not even read back.
+            const bool named = r.Source != ResultSource::Test || !Keeper_->Next().Specimen.empty();
             (r.Source == ResultSource::Test ? live : opened) =
-                kept.Archived ? kept.Id : std::string();
+                kept.Archived && named ? kept.Id : std::string();
         }
     }
     if (live) {

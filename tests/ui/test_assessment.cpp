@@ -212,6 +212,9 @@ TEST(Assessment, EditingTheSpecimenJudgesAgainKeepsTheMeasuredValuesAndRefusesBa
         warm = Add(*a, Make("W1", "2019-07-01", 1.0, 0.5, 30.0));
         cold = Add(*a, Make("W1", "2020-07-01", 1.2, 0.5, 10.0));
     }
+    // A lab's profile that cannot be read is left out and named on the page.
+    fs::create_directories(f.Home.File("assessment"));
+    WriteAll(f.Home.File("assessment/broken.profile"), "title = x\n[rule r]\nmeasure = nonsense\n");
     f.Open(f.Sim->DevicePath());
     TfrmArchive& w = OpenArchiveWindow(f);
     w.OpenRow(RowOf(w, warm));
@@ -220,6 +223,9 @@ TEST(Assessment, EditingTheSpecimenJudgesAgainKeepsTheMeasuredValuesAndRefusesBa
     EXPECT_EQ(w.Lbl_SpecimenName->text(), QStringLiteral("W1"));
     EXPECT_EQ(w.CBox_SpecimenClass->currentData().toString(), QStringLiteral("other"));
     EXPECT_EQ(w.CBox_Method->itemText(0), QStringLiteral("类别默认（none）"));
+    const QString files = w.findChild<QLabel*>(QStringLiteral("Lbl_AssessmentFiles"))->text();
+    EXPECT_TRUE(files.contains(QStringLiteral("broken.profile"))) << files.toStdString();
+    EXPECT_LT(w.CBox_Profile->findData(QStringLiteral("broken")), 0);
     EXPECT_TRUE(w.Lbl_ArchiveAssessment->toPlainText().contains(QStringLiteral("none")));
 
     const auto stored = [&] { return Store(f).SpecimenNamed("W1").Value; };
