@@ -1,10 +1,13 @@
 #include "archivewindow.h"
 
 #include "archive/export.h"
+#include "assess/report.h"
 #include "core/gbk.h"
+#include "core/json.h"
 #include "core/texts.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
+#include "specimenreport.h"
 
 #include <QChart>
 #include <QChartView>
@@ -16,19 +19,25 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
+#include <QPrinter>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -86,6 +95,30 @@ QDateTime MeasuredTime(const std::string& iso) {
     return QDateTime::fromString(Utf8(iso), Qt::ISODate);
 }
 
+// The verdict keeps its colour on the selected row too: the level's colour in the cell, the
+// selection's as a frame around it.
+class VerdictDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (!(option.state & QStyle::State_Selected) || !background.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem plain(option);
+        plain.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, plain, index);
+        painter->save();
+        QPen frame(option.palette.highlight().color(), 3);
+        frame.setJoinStyle(Qt::MiterJoin);
+        painter->setPen(frame);
+        painter->drawRect(option.rect.adjusted(1, 1, -2, -2));
+        painter->restore();
+    }
+};
+
 TextLabel* ResultLabel(const QString& name, Qt::Alignment align, QWidget* parent,
                        bool bold = false) {
     auto* l = new TextLabel(name, parent);
@@ -105,7 +138,8 @@ QPushButton* Button(const QString& name, const QString& caption, QWidget* parent
 // The filtered list as a CSV file, read with a connection of its own on the exporting thread;
 // written beside the file and moved into place, so that a failed export leaves no half table.
 std::string ExportTo(const std::string& archivePath, const archive::Filter& f,
-                     const std::string& target) {
+                     const std::string& target, const assess::Library& lib,
+                     const std::vector<const assess::Profile*>& profiles) {
     archive::OpenOptions o;
     o.Create = false;
     o.ReadOnly = true;
@@ -120,7 +154,11 @@ std::string ExportTo(const std::string& archivePath, const archive::Filter& f,
         if (!out) {
             return std::strerror(errno);
         }
-        error = archive::ExportCsv(*opened.Store, f, out);
+        // Each row judged in its specimen's history, as dielmon-archive export judges it.
+        assess::ArchiveAssessor assessor(*opened.Store, lib, profiles);
+        const archive::CsvColumns verdicts =
+            assess::CsvColumnsOf([&assessor](const archive::Result& r) { return assessor.Of(r); });
+        error = archive::ExportCsv(*opened.Store, f, out, &verdicts);
         out.close();
         if (error.empty() && !out) {
             error = std::strerror(errno);
@@ -150,6 +188,7 @@ std::string ArchiveListModel::Query(archive::Archive* store, const archive::Filt
     Store_ = store;
     Filter_ = f;
     Rows_.clear();
+    Verdicts_.clear();
     Total_ = 0;
     End_ = true;
     std::string error;
@@ -188,6 +227,34 @@ void ArchiveListModel::SetSpecimen(int row, const std::string& specimen) {
     emit dataChanged(index(row, Specimen), index(row, Specimen));
 }
 
+void ArchiveListModel::ForgetVerdicts() {
+    Verdicts_.clear();
+    if (rowCount() > 0) {
+        emit dataChanged(index(0, Verdict), index(rowCount() - 1, Verdict));
+    }
+}
+
+const ArchiveListModel::RowVerdict& ArchiveListModel::VerdictOf(const archive::Row& r) const {
+    const auto known = Verdicts_.find(r.Id);
+    if (known != Verdicts_.end()) {
+        return known->second;
+    }
+    RowVerdict v;
+    if (r.Specimen.empty()) {
+        // Nobody's history and nobody's nameplate: nothing to hold the result against.
+        v.Tip = QStringLiteral("没有试品名称，不作判断");
+    } else if (Judge_ != nullptr && Store_ != nullptr) {
+        const assess::ResultAssessment* a = Judge_->Of(*Store_, r);
+        if (a != nullptr) {
+            v.Overall = a->Overall;
+            v.Tip = VerdictLines(*a);
+        } else {
+            v.Tip = QStringLiteral("无法判断：") + Utf8(Judge_->Error());
+        }
+    }
+    return Verdicts_.emplace(r.Id, std::move(v)).first->second;
+}
+
 void ArchiveListModel::Remove(int row) {
     if (row < 0 || row >= rowCount()) {
         return;
@@ -214,6 +281,27 @@ QVariant ArchiveListModel::data(const QModelIndex& index, int role) const {
     const archive::Row& r = Rows_[row];
     if (role == Qt::ToolTipRole && index.column() == Specimen) {
         return Shortened(r.Specimen, 2000);
+    }
+    if (index.column() == Verdict &&
+        (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == Qt::BackgroundRole ||
+         role == Qt::ForegroundRole || role == Qt::TextAlignmentRole)) {
+        const RowVerdict& v = VerdictOf(r);
+        switch (role) {
+        case Qt::DisplayRole:
+            return LevelWord(v.Overall);
+        case Qt::ToolTipRole:
+            return v.Tip.isEmpty() ? QVariant() : QVariant(v.Tip);
+        case Qt::BackgroundRole:
+            return v.Overall ? QVariant(QColor(LevelColourName(*v.Overall))) : QVariant();
+        case Qt::ForegroundRole:
+            // Dark text on amber, white on green and red.
+            return v.Overall
+                       ? QVariant(QColor(*v.Overall == assess::Level::Investigate ? Qt::black
+                                                                                  : Qt::white))
+                       : QVariant();
+        default:
+            return QVariant(Qt::AlignCenter);
+        }
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -249,6 +337,8 @@ QVariant ArchiveListModel::headerData(int section, Qt::Orientation orientation, 
         return QStringLiteral("接线方式");
     case Main:
         return QStringLiteral("主要结果");
+    case Verdict:
+        return QStringLiteral("判断");
     case Origin:
         return QStringLiteral("来源");
     case Host:
@@ -292,6 +382,7 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     v->addWidget(BuildFilters());
 
     Model_ = new ArchiveListModel(this);
+    Model_->SetJudge(&Judge());
     LView_Archive = new QTableView(this);
     LView_Archive->setObjectName(QStringLiteral("LView_Archive"));
     LView_Archive->setModel(Model_);
@@ -304,7 +395,9 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     LView_Archive->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     LView_Archive->verticalHeader()->setDefaultSectionSize(24);
     LView_Archive->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {140, 140, 96, 230, 84, 90};
+    LView_Archive->setItemDelegateForColumn(ArchiveListModel::Verdict,
+                                            new VerdictDelegate(LView_Archive));
+    const int widths[] = {140, 140, 96, 48, 230, 84, 90};
     for (int c = 0; c < ArchiveListModel::ColumnCount; ++c) {
         LView_Archive->setColumnWidth(c, widths[c]);
     }
@@ -321,6 +414,7 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     Nbk_Archive->setObjectName(QStringLiteral("Nbk_Archive"));
     Nbk_Archive->addTab(BuildResultPage(), QStringLiteral("结果"));
     Nbk_Archive->addTab(BuildTrendPage(), QStringLiteral("趋势"));
+    Nbk_Archive->addTab(BuildSpecimenPage(), QStringLiteral("试品"));
     connect(Nbk_Archive, &QTabWidget::currentChanged, this, [this](int page) {
         if (page == 1 && SpecimensStale_) {
             if (Shown_ && !Shown_->Taken.Specimen.empty()) {
@@ -453,7 +547,14 @@ QWidget* TfrmArchive::BuildResultPage() {
     t->addWidget(Lbl_ArchiveTitle);
     t->addWidget(Lbl_ArchiveMain);
     t->addWidget(Lbl_ArchiveDetails, 1);
-    v->addWidget(ScrollPage(texts), 1);
+    v->addWidget(ScrollPage(texts), 2);
+
+    // What the result is judged to be, and the numbers behind it.
+    Lbl_ArchiveAssessment = new QTextBrowser(page);
+    Lbl_ArchiveAssessment->setObjectName(QStringLiteral("Lbl_ArchiveAssessment"));
+    Lbl_ArchiveAssessment->setMinimumHeight(110);
+    Lbl_ArchiveAssessment->setOpenLinks(false);
+    v->addWidget(Lbl_ArchiveAssessment, 1);
 
     auto* conditions = new QWidget(page);
     conditions->setObjectName(QStringLiteral("Pnl_ArchiveConditions"));
@@ -537,7 +638,13 @@ QWidget* TfrmArchive::BuildTrendPage() {
     CBox_TrendSeries->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     CBox_TrendSeries->setMinimumContentsLength(14);
     choose->addWidget(CBox_TrendSeries, 1);
+    choose->addWidget(new QLabel(QStringLiteral("横轴："), page));
+    CBox_TrendAxis = new QComboBox(page);
+    CBox_TrendAxis->setObjectName(QStringLiteral("CBox_TrendAxis"));
+    CBox_TrendAxis->addItems({QStringLiteral("按日期"), QStringLiteral("按温度")});
+    choose->addWidget(CBox_TrendAxis);
     v->addLayout(choose);
+    connect(CBox_TrendAxis, &QComboBox::currentIndexChanged, this, &TfrmArchive::DrawTrend);
     connect(CBox_TrendSpecimen, &QComboBox::currentIndexChanged, this, &TfrmArchive::FillSeries);
     connect(CBox_TrendSeries, &QComboBox::currentIndexChanged, this, &TfrmArchive::DrawTrend);
 
@@ -601,6 +708,8 @@ void TfrmArchive::Refresh() {
     FilterDelay_->stop();
     archive::Archive* store = Store();
     const archive::Filter f = CurrentFilter();
+    // Results may have come or gone: their specimens' histories are read again.
+    Judge().Forget();
     const std::string error = Model_->Query(store, f);
     Filtered_ =
         !f.Specimen.empty() || !f.Since.empty() || !f.Until.empty() || f.WiringMode.has_value();
@@ -684,6 +793,8 @@ void TfrmArchive::ShowResult(std::optional<archive::Result> r) {
         Edt_ArchiveSpecimen->clear();
         Edt_ArchiveTemperature->clear();
         Edt_ArchiveHumidity->clear();
+        ShowAssessment();
+        ShowSpecimen();
         return;
     }
     const archive::Result& res = *Shown_;
@@ -699,6 +810,8 @@ void TfrmArchive::ShowResult(std::optional<archive::Result> r) {
     Edt_ArchiveSpecimen->setCursorPosition(0);
     Edt_ArchiveTemperature->setText(Utf8(archive::ReadingText(res.Taken.Temperature)));
     Edt_ArchiveHumidity->setText(Utf8(archive::ReadingText(res.Taken.Humidity)));
+    ShowAssessment();
+    ShowSpecimen();
 }
 
 void TfrmArchive::SaveConditions() {
@@ -723,6 +836,9 @@ void TfrmArchive::SaveConditions() {
     Shown_->Taken = c;
     Model_->SetSpecimen(Model_->RowOf(Shown_->Id), c.Specimen);
     SpecimensStale_ = true;
+    // Another specimen or temperature: another history, another correction.
+    Rejudge();
+    ShowSpecimen();
     Lbl_ArchiveHint->setText(QStringLiteral("已保存。"));
 }
 
@@ -750,6 +866,8 @@ void TfrmArchive::DeleteShown() {
     Model_->Remove(row);
     ShowCount();
     SpecimensStale_ = true;
+    Judge().Forget();
+    Model_->ForgetVerdicts();
     ShowResult(std::nullopt);
     if (row >= 0 && Model_->rowCount() > 0) {
         OpenRow(std::min(row, Model_->rowCount() - 1));
@@ -783,10 +901,13 @@ void TfrmArchive::Export() {
     const std::string archivePath = Keeper_.ArchivePath();
     const archive::Filter f = CurrentFilter();
     const std::string target = QFile::encodeName(path).toStdString();
+    // The library stays as it is while the window lives; the choice of profiles is copied.
+    const assess::Library* lib = &Judge().Lib();
+    const std::vector<const assess::Profile*> profiles = Judge().Profiles();
     // A long walk through the archive on a thread of its own: the window and the live display
     // go on meanwhile.
-    Export_ = std::thread([this, archivePath, f, target, path, count] {
-        const std::string error = ExportTo(archivePath, f, target);
+    Export_ = std::thread([this, archivePath, f, target, path, count, lib, profiles] {
+        const std::string error = ExportTo(archivePath, f, target, *lib, profiles);
         QMetaObject::invokeMethod(
             this,
             [this, error, path, count] {
@@ -881,6 +1002,7 @@ void TfrmArchive::DrawTrend() {
     }
     LView_Trend->setRowCount(0);
     Points_.clear();
+    TemperaturePoints_.clear();
     const int at = CBox_TrendSeries->currentIndex();
     const std::string specimen = CBox_TrendSpecimen->currentData().toString().toStdString();
     archive::Archive* store = Store();
@@ -890,6 +1012,10 @@ void TfrmArchive::DrawTrend() {
         return;
     }
     const archive::Series& s = Series_[static_cast<std::size_t>(at)];
+    if (CBox_TrendAxis->currentIndex() == 1) {
+        DrawTemperatureTrend(specimen, s);
+        return;
+    }
     Points_ = store->Trend(specimen, s).Value;
 
     // The capacitance in the unit its size reads best in.
@@ -1111,6 +1237,471 @@ bool TfrmArchive::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// The assessment.
+
+ResultJudge& TfrmArchive::Judge() {
+    return Main_.Judge();
+}
+
+void TfrmArchive::Rejudge() {
+    Judge().Forget();
+    Model_->ForgetVerdicts();
+    ShowAssessment();
+    if (Nbk_Archive->currentIndex() == 1) {
+        DrawTrend();
+    }
+}
+
+void TfrmArchive::ShowAssessment() {
+    archive::Archive* store = Store();
+    if (!Shown_ || store == nullptr) {
+        Lbl_ArchiveAssessment->clear();
+        return;
+    }
+    const assess::ResultAssessment* a = Judge().Of(*store, *Shown_);
+    if (a == nullptr) {
+        Lbl_ArchiveAssessment->setPlainText(QStringLiteral("无法判断这个结果：") +
+                                            Utf8(Judge().Error()));
+        return;
+    }
+    if (Shown_->Taken.Specimen.empty()) {
+        // Only its correction: without a specimen there is nothing to hold it against.
+        assess::ResultAssessment corrected = *a;
+        corrected.Verdicts.clear();
+        corrected.Overall.reset();
+        Lbl_ArchiveAssessment->setHtml(
+            QStringLiteral(
+                "<p>这个结果没有试品名称：它不与任何铭牌或历史结果比较，只作温度校正。</p>") +
+            AssessmentHtml(corrected, Judge().Lib()));
+        return;
+    }
+    Lbl_ArchiveAssessment->setHtml(AssessmentHtml(*a, Judge().Lib()));
+}
+
+QWidget* TfrmArchive::BuildSpecimenPage() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("Pg_ArchiveSpecimen"));
+    auto* v = new QVBoxLayout(page);
+    Grp_Specimen = new QGroupBox(QStringLiteral("试品资料"), page);
+    Grp_Specimen->setObjectName(QStringLiteral("Grp_Specimen"));
+    auto* g = new QGridLayout(Grp_Specimen);
+    auto caption = [this](const QString& text) { return new QLabel(text, Grp_Specimen); };
+    auto edit = [this](const QString& name) {
+        auto* e = new QLineEdit(Grp_Specimen);
+        e->setObjectName(name);
+        e->setPlaceholderText(QStringLiteral("不填"));
+        e->setMaximumWidth(140);
+        return e;
+    };
+    auto combo = [this](const QString& name) {
+        auto* c = new QComboBox(Grp_Specimen);
+        c->setObjectName(name);
+        return c;
+    };
+    Lbl_SpecimenName = new QLabel(Grp_Specimen);
+    Lbl_SpecimenName->setObjectName(QStringLiteral("Lbl_SpecimenName"));
+    Lbl_SpecimenName->setWordWrap(true);
+    Lbl_SpecimenName->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    CBox_SpecimenClass = combo(QStringLiteral("CBox_SpecimenClass"));
+    for (archive::SpecimenClass c : archive::AllClasses()) {
+        CBox_SpecimenClass->addItem(ClassWord(c), QString::fromLatin1(archive::ClassName(c)));
+    }
+    Edt_VoltageClass = edit(QStringLiteral("Edt_VoltageClass"));
+    Edt_NameplateC = edit(QStringLiteral("Edt_NameplateC"));
+    CBox_NameplateCUnit = combo(QStringLiteral("CBox_NameplateCUnit"));
+    CBox_NameplateCUnit->addItem(QStringLiteral("pF"), 1e-12);
+    CBox_NameplateCUnit->addItem(QStringLiteral("nF"), 1e-9);
+    Edt_NameplateDf = edit(QStringLiteral("Edt_NameplateDf"));
+    CBox_Reference = combo(QStringLiteral("CBox_Reference"));
+    CBox_Reference->addItem(
+        ReferenceWord(archive::Reference::Nameplate),
+        QString::fromLatin1(archive::ReferenceName(archive::Reference::Nameplate)));
+    CBox_Reference->addItem(ReferenceWord(archive::Reference::First),
+                            QString::fromLatin1(archive::ReferenceName(archive::Reference::First)));
+    CBox_Method = combo(QStringLiteral("CBox_Method"));
+    CBox_Method->addItem(QString(), QString());
+    for (const auto& [name, m] : Judge().Lib().Methods) {
+        CBox_Method->addItem(Utf8(name) + QStringLiteral("：") + Utf8(m.Title), Utf8(name));
+    }
+    // The default of the class shown with the class chosen.
+    connect(CBox_SpecimenClass, &QComboBox::currentIndexChanged, this, [this] {
+        archive::Specimen probe;
+        probe.Class =
+            archive::ClassNamed(CBox_SpecimenClass->currentData().toString().toStdString())
+                .value_or(archive::SpecimenClass::Other);
+        CBox_Method->setItemText(
+            0, QStringLiteral("类别默认（%1）").arg(Utf8(Judge().Lib().MethodFor(probe))));
+    });
+    // A specimen nobody described is of the class "other".
+    CBox_SpecimenClass->setCurrentIndex(CBox_SpecimenClass->count() - 1);
+    Btn_SpecimenSave =
+        Button(QStringLiteral("Btn_SpecimenSave"), QStringLiteral("保存试品资料"), Grp_Specimen);
+    Lbl_SpecimenHint = new QLabel(Grp_Specimen);
+    Lbl_SpecimenHint->setObjectName(QStringLiteral("Lbl_SpecimenHint"));
+    Lbl_SpecimenHint->setWordWrap(true);
+    g->addWidget(caption(QStringLiteral("试品：")), 0, 0);
+    g->addWidget(Lbl_SpecimenName, 0, 1, 1, 2);
+    g->addWidget(caption(QStringLiteral("类别：")), 1, 0);
+    g->addWidget(CBox_SpecimenClass, 1, 1, 1, 2);
+    g->addWidget(caption(QStringLiteral("电压等级（kV）：")), 2, 0);
+    g->addWidget(Edt_VoltageClass, 2, 1);
+    g->addWidget(caption(QStringLiteral("铭牌电容量：")), 3, 0);
+    g->addWidget(Edt_NameplateC, 3, 1);
+    g->addWidget(CBox_NameplateCUnit, 3, 2, Qt::AlignLeft);
+    g->addWidget(caption(QStringLiteral("铭牌介质损耗（%）：")), 4, 0);
+    g->addWidget(Edt_NameplateDf, 4, 1);
+    g->addWidget(caption(QStringLiteral("比较对象：")), 5, 0);
+    g->addWidget(CBox_Reference, 5, 1, 1, 2);
+    g->addWidget(caption(QStringLiteral("温度校正：")), 6, 0);
+    g->addWidget(CBox_Method, 6, 1, 1, 2);
+    g->addWidget(Btn_SpecimenSave, 7, 1);
+    g->addWidget(Lbl_SpecimenHint, 8, 0, 1, 3);
+    g->setColumnStretch(2, 1);
+    connect(Btn_SpecimenSave, &QPushButton::clicked, this, &TfrmArchive::SaveSpecimen);
+    v->addWidget(Grp_Specimen);
+
+    // The profiles hold for every result in the window, whatever its specimen.
+    auto* judging = new QHBoxLayout;
+    judging->addWidget(new QLabel(QStringLiteral("判断依据（所有结果）："), page));
+    CBox_Profile = new QComboBox(page);
+    CBox_Profile->setObjectName(QStringLiteral("CBox_Profile"));
+    for (const auto& [name, p] : Judge().Lib().Profiles) {
+        CBox_Profile->addItem(Utf8(name) + QStringLiteral("：") + Utf8(p.Title), Utf8(name));
+    }
+    CBox_Profile->addItem(QStringLiteral("全部规则"), QStringLiteral("all"));
+    const std::string chosen =
+        Judge().Chosen().empty() ? Judge().Lib().Settings.Profile : Judge().Chosen();
+    CBox_Profile->setCurrentIndex(std::max(0, CBox_Profile->findData(Utf8(chosen))));
+    connect(CBox_Profile, &QComboBox::currentIndexChanged, this, [this] {
+        if (Judge().Choose(CBox_Profile->currentData().toString().toStdString())) {
+            Rejudge();
+        }
+    });
+    judging->addWidget(CBox_Profile, 1);
+    v->addLayout(judging);
+
+    auto* report = new QHBoxLayout;
+    Btn_SpecimenReport =
+        Button(QStringLiteral("Btn_SpecimenReport"), QStringLiteral("试品报告…"), page);
+    report->addWidget(Btn_SpecimenReport);
+    report->addStretch(1);
+    v->addLayout(report);
+    connect(Btn_SpecimenReport, &QPushButton::clicked, this, &TfrmArchive::SpecimenReportClicked);
+
+    // Data files of the lab's that were left out, and why.
+    auto* files = new QLabel(page);
+    files->setObjectName(QStringLiteral("Lbl_AssessmentFiles"));
+    files->setWordWrap(true);
+    files->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QStringList problems;
+    for (const std::string& p : Judge().Problems()) {
+        problems << Utf8(p);
+    }
+    if (!problems.isEmpty()) {
+        files->setStyleSheet(QStringLiteral("color: #c00000;"));
+        files->setText(QStringLiteral("以下判断规则文件有错，未使用：\n") +
+                       problems.join(QLatin1Char('\n')));
+    }
+    v->addWidget(files);
+    v->addStretch(1);
+    return page;
+}
+
+void TfrmArchive::ShowSpecimen() {
+    Lbl_SpecimenHint->clear();
+    archive::Archive* store = Store();
+    const std::string name = Shown_ ? Shown_->Taken.Specimen : std::string();
+    const bool named = Shown_ && !name.empty() && store != nullptr;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             CBox_SpecimenClass, Edt_VoltageClass, Edt_NameplateC, CBox_NameplateCUnit,
+             Edt_NameplateDf, CBox_Reference, CBox_Method, Btn_SpecimenReport}) {
+        w->setEnabled(named);
+    }
+    Btn_SpecimenSave->setEnabled(named && !store->ReadOnly());
+    if (!named) {
+        Lbl_SpecimenName->setText(
+            Shown_ ? QStringLiteral("这个结果没有试品名称：先在“结果”页填写试品。")
+                   : QStringLiteral("在左边的列表中选择一个结果。"));
+        for (QLineEdit* e : {Edt_VoltageClass, Edt_NameplateC, Edt_NameplateDf}) {
+            e->clear();
+        }
+        return;
+    }
+    const auto got = store->SpecimenNamed(name);
+    if (!got.Ok()) {
+        Lbl_SpecimenName->setText(Shortened(name, 200));
+        Lbl_SpecimenHint->setText(QStringLiteral("无法读取这个试品的资料：") + Utf8(got.Error));
+        Btn_SpecimenSave->setEnabled(false);
+        return;
+    }
+    const archive::Specimen& sp = got.Value;
+    Lbl_SpecimenName->setText(Shortened(name, 200));
+    CBox_SpecimenClass->setCurrentIndex(std::max(
+        0, CBox_SpecimenClass->findData(QString::fromLatin1(archive::ClassName(sp.Class)))));
+    Edt_VoltageClass->setText(sp.VoltageClass ? Utf8(JsonNumber(*sp.VoltageClass)) : QString());
+    // Below 10 nF in picofarads, as a bushing's nameplate gives it.
+    const bool pico = !sp.NameplateC || *sp.NameplateC < 1e-8;
+    CBox_NameplateCUnit->setCurrentIndex(pico ? 0 : 1);
+    Edt_NameplateC->setText(
+        sp.NameplateC ? Utf8(JsonNumber(*sp.NameplateC / (pico ? 1e-12 : 1e-9), 6)) : QString());
+    Edt_NameplateDf->setText(sp.NameplateDf ? Utf8(JsonNumber(*sp.NameplateDf)) : QString());
+    CBox_Reference->setCurrentIndex(sp.ComparedWith == archive::Reference::First ? 1 : 0);
+    CBox_Method->setCurrentIndex(
+        sp.Method.empty() ? 0 : std::max(0, CBox_Method->findData(Utf8(sp.Method))));
+}
+
+void TfrmArchive::SaveSpecimen() {
+    archive::Archive* store = Store();
+    if (!Shown_ || Shown_->Taken.Specimen.empty() || store == nullptr || store->ReadOnly()) {
+        return;
+    }
+    Lbl_SpecimenHint->setStyleSheet(QStringLiteral("color: #c00000;"));
+    const TypedNumber kv = ReadTypedNumber(Edt_VoltageClass->text(), true);
+    const TypedNumber c = ReadTypedNumber(Edt_NameplateC->text(), true);
+    const TypedNumber df = ReadTypedNumber(Edt_NameplateDf->text(), false);
+    QStringList wrong;
+    if (!kv.Ok) {
+        wrong << QStringLiteral("电压等级应是大于0的数（kV），或者不填。");
+    }
+    if (!c.Ok) {
+        wrong << QStringLiteral("铭牌电容量应是大于0的数，或者不填。");
+    }
+    if (!df.Ok) {
+        wrong << QStringLiteral("铭牌介质损耗应是不小于0的数（%），或者不填。");
+    }
+    MarkInvalid(Edt_VoltageClass, !kv.Ok, QString());
+    MarkInvalid(Edt_NameplateC, !c.Ok, QString());
+    MarkInvalid(Edt_NameplateDf, !df.Ok, QString());
+    if (!wrong.isEmpty()) {
+        Lbl_SpecimenHint->setText(QStringLiteral("试品资料没有保存：") +
+                                  wrong.join(QLatin1Char(' ')));
+        return;
+    }
+    auto got = store->SpecimenNamed(Shown_->Taken.Specimen);
+    if (!got.Ok()) {
+        Message(QStringLiteral("试品资料没有保存：") + Utf8(got.Error), Dialogs::Icon::Warning);
+        return;
+    }
+    archive::Specimen sp = got.Value;
+    sp.Class = archive::ClassNamed(CBox_SpecimenClass->currentData().toString().toStdString())
+                   .value_or(archive::SpecimenClass::Other);
+    sp.VoltageClass = kv.Value;
+    sp.NameplateC =
+        c.Value ? std::optional<double>(*c.Value * CBox_NameplateCUnit->currentData().toDouble())
+                : std::nullopt;
+    sp.NameplateDf = df.Value;
+    sp.ComparedWith =
+        archive::ReferenceNamed(CBox_Reference->currentData().toString().toStdString())
+            .value_or(archive::Reference::Nameplate);
+    sp.Method = CBox_Method->currentData().toString().toStdString();
+    const std::string error = store->SetSpecimen(sp);
+    if (!error.empty()) {
+        Message(QStringLiteral("试品资料没有保存：") + Utf8(error), Dialogs::Icon::Warning);
+        return;
+    }
+    // The kept values stay as measured; every result of the specimen is judged again.
+    Rejudge();
+    Lbl_SpecimenHint->setStyleSheet(QString());
+    Lbl_SpecimenHint->setText(QStringLiteral("已保存，这个试品的结果已重新判断。"));
+}
+
+void TfrmArchive::DrawTemperatureTrend(const std::string& specimen, const archive::Series& s) {
+    QChart* chart = Chart_Trend->chart();
+    archive::Archive* store = Store();
+    const auto whole = Judge().Specimen(*store, specimen);
+    if (!whole.Ok()) {
+        chart->setTitle(QStringLiteral("无法判断这个试品的结果：") + Utf8(whole.Error));
+        Lbl_TrendSummary->clear();
+        return;
+    }
+    // The results of the series chosen: its wiring mode's.
+    const auto trend = store->Trend(specimen, s);
+    std::vector<std::string> ids;
+    for (const archive::TrendPoint& p : trend.Value) {
+        ids.push_back(p.Id);
+    }
+    for (const assess::TemperaturePoint& p :
+         assess::AgainstTemperature(whole.Value, s.Capacitance)) {
+        if (std::find(ids.begin(), ids.end(), p.Id) != ids.end()) {
+            TemperaturePoints_.push_back(p);
+        }
+    }
+    double largest = 0;
+    for (const assess::TemperaturePoint& p : TemperaturePoints_) {
+        largest = std::max(largest, p.C ? std::abs(*p.C) : 0.0);
+    }
+    TrendScale_ = largest < 1e-9 ? 1e12 : largest < 1e-6 ? 1e9 : 1e6;
+    TrendUnit_ = largest < 1e-9   ? QStringLiteral("pF")
+                 : largest < 1e-6 ? QStringLiteral("nF")
+                                  : QStringLiteral("µF");
+    const QString cName = Utf8(s.Capacitance);
+    const QString dName = Utf8(s.Dissipation);
+    auto* cap = new QScatterSeries;
+    cap->setName(QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_));
+    cap->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+    cap->setMarkerSize(11);
+    auto* df = new QScatterSeries;
+    df->setName(QStringLiteral("20 °C介质损耗 %1（%）").arg(dName));
+    df->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    df->setMarkerSize(10);
+    chart->addSeries(cap);
+    chart->addSeries(df);
+
+    LView_Trend->setColumnCount(6);
+    LView_Trend->setHorizontalHeaderLabels(
+        {QStringLiteral("温度（°C）"), QStringLiteral("测量时间"),
+         QStringLiteral("%1（%2）").arg(cName, TrendUnit_),
+         QStringLiteral("%1实测（%）").arg(dName), QStringLiteral("%1 20 °C（%）").arg(dName),
+         QStringLiteral("判断")});
+    LView_Trend->setRowCount(static_cast<int>(TemperaturePoints_.size()));
+    double tLow = 0, tHigh = 0, cLow = 0, cHigh = 0, dLow = 0, dHigh = 0;
+    bool anyC = false, anyD = false;
+    const QColor none(QStringLiteral("#9E9E9E"));
+    for (std::size_t k = 0; k < TemperaturePoints_.size(); ++k) {
+        const assess::TemperaturePoint& p = TemperaturePoints_[k];
+        const int row = static_cast<int>(k);
+        tLow = k == 0 ? p.Temperature : std::min(tLow, p.Temperature);
+        tHigh = k == 0 ? p.Temperature : std::max(tHigh, p.Temperature);
+        const QColor colour = p.Overall ? QColor(LevelColourName(*p.Overall)) : none;
+        auto cell = [&](int column, const QString& text) {
+            auto* item = new QTableWidgetItem(text);
+            item->setTextAlignment(column == 1 ? Qt::AlignLeft | Qt::AlignVCenter
+                                               : Qt::AlignRight | Qt::AlignVCenter);
+            LView_Trend->setItem(row, column, item);
+            return item;
+        };
+        cell(0, Utf8(JsonNumber(p.Temperature)));
+        cell(1, MeasuredText(p.Measured));
+        cell(2, p.C ? QString::number(*p.C * TrendScale_, 'g', 6) : QString());
+        cell(3, p.RawDf ? QString::number(*p.RawDf, 'f', 4) : QString());
+        cell(4, p.Df20 ? QString::number(*p.Df20, 'f', 4) : QString());
+        QTableWidgetItem* level = cell(5, LevelWord(p.Overall));
+        if (p.Overall) {
+            level->setBackground(colour);
+        }
+        if (p.C) {
+            const double y = *p.C * TrendScale_;
+            cap->append(p.Temperature, y);
+            cap->setPointConfiguration(cap->count() - 1, QXYSeries::PointConfiguration::Color,
+                                       colour);
+            cLow = anyC ? std::min(cLow, y) : y;
+            cHigh = anyC ? std::max(cHigh, y) : y;
+            anyC = true;
+        }
+        if (p.Df20) {
+            df->append(p.Temperature, *p.Df20);
+            df->setPointConfiguration(df->count() - 1, QXYSeries::PointConfiguration::Color,
+                                      colour);
+            dLow = anyD ? std::min(dLow, *p.Df20) : *p.Df20;
+            dHigh = anyD ? std::max(dHigh, *p.Df20) : *p.Df20;
+            anyD = true;
+        }
+    }
+    LView_Trend->resizeColumnsToContents();
+
+    auto* x = new QValueAxis;
+    x->setTitleText(QStringLiteral("试验温度（°C）"));
+    x->setLabelFormat(QStringLiteral("%.0f"));
+    x->setRange(tLow - 5, tHigh + 5);
+    x->applyNiceNumbers();
+    auto* yc = new QValueAxis;
+    yc->setTitleText(QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_));
+    yc->setLabelFormat(QStringLiteral("%.5g"));
+    const double middle = (cLow + cHigh) / 2;
+    const double half = std::max({(cHigh - cLow) / 2 * 1.2, std::abs(middle) * 0.01, 1e-6});
+    yc->setRange(middle - half, middle + half);
+    yc->applyNiceNumbers();
+    auto* yd = new QValueAxis;
+    yd->setTitleText(QStringLiteral("20 °C介质损耗 %1（%）").arg(dName));
+    yd->setLabelFormat(QStringLiteral("%.3f"));
+    const double top = std::max(dHigh, 0.0) * 1.25;
+    yd->setRange(std::min(dLow * 1.25, 0.0), top > 0 ? top : 0.1);
+    yd->applyNiceNumbers();
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(yc, Qt::AlignLeft);
+    chart->addAxis(yd, Qt::AlignRight);
+    cap->attachAxis(x);
+    cap->attachAxis(yc);
+    df->attachAxis(x);
+    df->attachAxis(yd);
+    chart->setTitle(QStringLiteral("%1　%2 %3/%4　按试验温度")
+                        .arg(Shortened(specimen, 40), ModeText(s.WiringMode), cName, dName));
+    const std::size_t without =
+        trend.Value.size() - std::min(trend.Value.size(), TemperaturePoints_.size());
+    Lbl_TrendSummary->setText(
+        QStringLiteral("共%1个有温度的结果%2；点的颜色：绿＝合格，黄＝注意，红＝异常，灰＝无规则")
+            .arg(QString::number(TemperaturePoints_.size()),
+                 without > 0 ? QStringLiteral("（%1个没有温度，未画出）").arg(without)
+                             : QString()));
+}
+
+bool TfrmArchive::BuildReport(assess::SpecimenReport& report, QString& error) {
+    archive::Archive* store = Store();
+    if (!Shown_ || Shown_->Taken.Specimen.empty() || store == nullptr) {
+        error = QStringLiteral("这个结果没有试品名称，无法生成试品报告。");
+        return false;
+    }
+    std::vector<archive::Result> results;
+    const auto whole = Judge().Specimen(*store, Shown_->Taken.Specimen, &results);
+    if (!whole.Ok()) {
+        error = QStringLiteral("无法读取这个试品的结果：") + Utf8(whole.Error);
+        return false;
+    }
+    report = assess::BuildSpecimenReport(whole.Value, results, Judge().Lib());
+    return true;
+}
+
+QString TfrmArchive::WriteSpecimenReport(const QString& path) {
+    assess::SpecimenReport report;
+    QString error;
+    if (!BuildReport(report, error)) {
+        return error;
+    }
+    if (!SaveSpecimenReportPdf(path, report)) {
+        return QStringLiteral("无法保存试品报告到文件“%1”。").arg(path);
+    }
+    return {};
+}
+
+void TfrmArchive::SpecimenReportClicked() {
+    if (!Shown_ || Shown_->Taken.Specimen.empty()) {
+        return;
+    }
+    const int how =
+        Dialogs_.ChooseItem(this, QStringLiteral("试品报告"), QStringLiteral("试品报告："),
+                            {QStringLiteral("保存为PDF文件"), QStringLiteral("打印")});
+    if (how < 0) {
+        return;
+    }
+    if (how == 1) {
+        assess::SpecimenReport report;
+        QString error;
+        if (!BuildReport(report, error)) {
+            Message(error, Dialogs::Icon::Warning);
+            return;
+        }
+        QPrinter printer(QPrinter::HighResolution);
+        if (!Dialogs_.ChoosePrinter(this, printer)) {
+            return;
+        }
+        if (!PaintSpecimenReport(printer, report)) {
+            Message(QStringLiteral("打印失败，报告没有打印出来。"), Dialogs::Icon::Warning);
+        }
+        return;
+    }
+    const QString path = Main_.AskSaveFile(this, QStringLiteral("试品报告"), QStringLiteral("pdf"),
+                                           QStringLiteral("*.pdf(PDF文件) (*.pdf)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const QString error = WriteSpecimenReport(path);
+    if (!error.isEmpty()) {
+        Message(error, Dialogs::Icon::Warning);
+        return;
+    }
+    Message(QStringLiteral("试品报告已保存到文件“%1”。").arg(path), Dialogs::Icon::Information);
 }
 
 } // namespace dielmon

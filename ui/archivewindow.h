@@ -8,13 +8,17 @@
 
 #include "archive/archive.h"
 #include "archive/keeper.h"
+#include "assess/assess.h"
+#include "assess/report.h"
 #include "core/clock.h"
 #include "dialogs.h"
+#include "judging.h"
 #include "widgets.h"
 
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <atomic>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -24,6 +28,7 @@ class QChartView;
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,6 +36,7 @@ class QSplitter;
 class QTabWidget;
 class QTableView;
 class QTableWidget;
+class QTextBrowser;
 class QTimer;
 
 namespace dielmon {
@@ -38,14 +44,22 @@ namespace dielmon {
 class TfrmDielmon;
 
 // The archive's list for a view: the filter's count, and its rows fetched a page at a time
-// through the archive's cursor as the view asks for more.
+// through the archive's cursor as the view asks for more. A row's verdict is judged when the
+// view first asks for it, that is when the row is shown, and kept until ForgetVerdicts.
 class ArchiveListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Measured, Specimen, Mode, Main, Origin, Host, ColumnCount };
+    enum Column { Measured, Specimen, Mode, Verdict, Main, Origin, Host, ColumnCount };
     static constexpr int kPage = 200;
 
     explicit ArchiveListModel(QObject* parent = nullptr);
+
+    // Who judges the rows' results; nobody: the verdict column stays empty.
+    void SetJudge(ResultJudge* judge) { Judge_ = judge; }
+    // The verdicts are judged again as they are shown.
+    void ForgetVerdicts();
+    // How many rows have been judged since the list was filled or the verdicts forgotten.
+    int JudgedRows() const { return static_cast<int>(Verdicts_.size()); }
 
     // The results the filter leaves: counted, and the first page read. Empty text: done.
     std::string Query(archive::Archive* store, const archive::Filter& f);
@@ -63,7 +77,15 @@ public:
     void fetchMore(const QModelIndex& parent) override;
 
 private:
+    struct RowVerdict {
+        std::optional<assess::Level> Overall;
+        QString Tip;
+    };
+    const RowVerdict& VerdictOf(const archive::Row& r) const;
+
     archive::Archive* Store_ = nullptr;
+    ResultJudge* Judge_ = nullptr;
+    mutable std::map<std::string, RowVerdict> Verdicts_; // by result id
     archive::Filter Filter_;
     std::vector<archive::Row> Rows_;
     std::int64_t Total_ = 0;
@@ -94,6 +116,12 @@ public:
     // What the trend chart tells of the point under `at` (the chart's viewport coordinates):
     // its date and values; empty away from every point.
     QString TrendTipAt(const QPoint& at) const;
+    // The points of the trend against temperature on show, by rising temperature.
+    const std::vector<assess::TemperaturePoint>& TemperaturePoints() const {
+        return TemperaturePoints_;
+    }
+    // The specimen report of the result on show as a PDF file; empty text: written.
+    QString WriteSpecimenReport(const QString& path);
 
     // Controls, by objectName.
     QLineEdit* Edt_FilterSpecimen = nullptr;
@@ -119,6 +147,17 @@ public:
     QTableWidget* LView_Trend = nullptr;
     QWidget* Pnl_ArchiveState = nullptr; // the strip at the bottom: the archive's state
     QLabel* Lbl_ArchiveState = nullptr;
+    // The assessment: the verdicts of the result on show, its specimen's facts, the trend
+    // against temperature and the specimen's report.
+    QTextBrowser* Lbl_ArchiveAssessment = nullptr;
+    QGroupBox* Grp_Specimen = nullptr;
+    QLabel* Lbl_SpecimenName = nullptr;
+    QComboBox *CBox_SpecimenClass = nullptr, *CBox_NameplateCUnit = nullptr,
+              *CBox_Reference = nullptr, *CBox_Method = nullptr, *CBox_Profile = nullptr;
+    QLineEdit *Edt_VoltageClass = nullptr, *Edt_NameplateC = nullptr, *Edt_NameplateDf = nullptr;
+    QPushButton *Btn_SpecimenSave = nullptr, *Btn_SpecimenReport = nullptr;
+    QLabel* Lbl_SpecimenHint = nullptr;
+    QComboBox* CBox_TrendAxis = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -128,6 +167,16 @@ private:
     QWidget* BuildFilters();
     QWidget* BuildResultPage();
     QWidget* BuildTrendPage();
+    QWidget* BuildSpecimenPage();
+    ResultJudge& Judge();
+    // Everything judged again: a specimen, a result or the profiles changed.
+    void Rejudge();
+    void ShowAssessment();
+    void ShowSpecimen();
+    void SaveSpecimen();
+    void SpecimenReportClicked();
+    bool BuildReport(assess::SpecimenReport& report, QString& error);
+    void DrawTemperatureTrend(const std::string& specimen, const archive::Series& s);
     archive::Filter CurrentFilter() const;
     void ShowCount();
     void ShowResult(std::optional<archive::Result> r);
@@ -149,6 +198,7 @@ private:
     std::optional<archive::Result> Shown_;
     std::vector<archive::Series> Series_;
     std::vector<archive::TrendPoint> Points_;
+    std::vector<assess::TemperaturePoint> TemperaturePoints_;
     double TrendScale_ = 1e9; // farads to the unit the chart shows
     QString TrendUnit_;
     bool SpecimensStale_ = true;

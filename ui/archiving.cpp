@@ -30,23 +30,6 @@ QString Utf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A field whose text cannot be taken is tinted, and says why when the pointer rests on it.
-void MarkInvalid(QLineEdit* edit, bool invalid, const QString& why) {
-    if (edit->property("invalid").toBool() == invalid) {
-        return;
-    }
-    edit->setProperty("invalid", invalid);
-    if (invalid) {
-        QPalette p = edit->palette();
-        p.setColor(QPalette::Base, QColor(255, 214, 214));
-        edit->setPalette(p);
-        edit->setToolTip(why);
-    } else {
-        edit->setPalette(QPalette());
-        edit->setToolTip(QString());
-    }
-}
-
 } // namespace
 
 QWidget* TfrmDielmon::BuildConditions() {
@@ -142,17 +125,61 @@ void TfrmDielmon::ConditionsEdited(bool remember) {
 
 void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) {
     bool changed = false;
+    std::optional<std::string> live, opened;
     for (const CompletedResult& r : e.Results) {
         const archive::ResultKeeper::Kept kept = Keeper_->Keep(r);
         tell.insert(tell.end(), kept.Tell.begin(), kept.Tell.end());
         changed = changed || kept.New;
         if (r.Downloaded) {
             ++(kept.New ? DownloadNew_ : kept.Archived ? DownloadBefore_ : DownloadLost_);
+        } else {
+            // A test's result without a specimen is not judged: not even read back.
+            const bool named = r.Source != ResultSource::Test || !Keeper_->Next().Specimen.empty();
+            (r.Source == ResultSource::Test ? live : opened) =
+                kept.Archived && named ? kept.Id : std::string();
         }
+    }
+    if (live) {
+        ShowLiveAssessment(*live, Lbl_Assessment);
+    }
+    if (opened) {
+        ShowLiveAssessment(*opened, Lbl_AssessmentOne);
     }
     if (changed && ArchiveWindow_) {
         ArchiveWindow_->ResultsChanged();
     }
+}
+
+void TfrmDielmon::ShowLiveAssessment(const std::string& id, QLabel* label) {
+    // Hidden without a verdict, so that the page is laid out exactly as without one.
+    label->clear();
+    label->hide();
+    label->setToolTip(QString());
+    label->setStyleSheet(QString());
+    archive::Archive* store = id.empty() ? nullptr : Keeper_->Store();
+    if (store == nullptr) {
+        return;
+    }
+    const auto got = store->Get(id);
+    if (!got.Ok() || !got.Value || got.Value->Taken.Specimen.empty()) {
+        return; // no specimen, no history to judge it in
+    }
+    // Read afresh: the specimen or its results may have been changed by another program (or
+    // another window on the same archive) since they were judged.
+    Judge_.Forget();
+    const assess::ResultAssessment* a = Judge_.Of(*store, *got.Value);
+    if (a == nullptr || !a->Overall) {
+        return;
+    }
+    label->setText(ShortVerdict(*a));
+    label->show();
+    label->setToolTip(VerdictLines(*a));
+    // As the archive's list shows a level: its colour behind, dark text on amber.
+    label->setStyleSheet(
+        QStringLiteral("background: %1; color: %2;")
+            .arg(LevelColourName(*a->Overall), *a->Overall == assess::Level::Investigate
+                                                   ? QStringLiteral("black")
+                                                   : QStringLiteral("white")));
 }
 
 void TfrmDielmon::Tell(const std::vector<std::string>& utf8) {

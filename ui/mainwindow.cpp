@@ -107,6 +107,18 @@ QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
     return l;
 }
 
+// The verdict on a result, below its texts: a line of its own that moves none of them.
+QLabel* VerdictLabel(const QString& name, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setAlignment(Qt::AlignCenter);
+    l->setWordWrap(true);
+    l->setFont(SongFont(16, true));
+    l->setContentsMargins(6, 3, 6, 3);
+    l->hide();
+    return l;
+}
+
 } // namespace
 
 TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
@@ -144,6 +156,11 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     keeping.Time = Clock_;
     Keeper_ = std::make_unique<archive::ResultKeeper>(keeping);
     StartTell_ = Keeper_->Start();
+    // The correction methods and limit profiles shipped beside the program and the lab's own.
+    const std::string program = ProgramFolder_.empty()
+                                    ? QCoreApplication::applicationDirPath().toStdString() + "/"
+                                    : ProgramFolder_;
+    Judge_.Load(assess::ShippedFolder(program), assess::LabFolder(Folders_));
 
     setObjectName(QStringLiteral("frmDielmon"));
     setWindowTitle(Q(texts::kCaption));
@@ -432,6 +449,8 @@ QWidget* TfrmDielmon::BuildDefaultPage() {
                                   new ButtonRow(BitBtn4, BitBtn5, BitBtn6, show));
     showLayout->addWidget(Panel13);
     showLayout->addWidget(Label19, 1);
+    Lbl_Assessment = VerdictLabel(QStringLiteral("Lbl_Assessment"), show);
+    showLayout->addWidget(Lbl_Assessment);
     showLayout->addWidget(buttons);
     Pnl_Hint = HintPanel(QStringLiteral("Pnl_Hint"), QStringLiteral("Label21"), Label21, show);
     connect(BitBtn4, &QPushButton::clicked, this, &TfrmDielmon::BitBtn4Click);
@@ -520,6 +539,8 @@ QWidget* TfrmDielmon::BuildHistoryPage() {
                                      new ButtonRow(BitBtn10, BitBtn11, BitBtn12, one));
     oneLayout->addWidget(Panel27);
     oneLayout->addWidget(Label24, 1);
+    Lbl_AssessmentOne = VerdictLabel(QStringLiteral("Lbl_AssessmentOne"), one);
+    oneLayout->addWidget(Lbl_AssessmentOne);
     oneLayout->addWidget(oneButtons);
     Panel33 = HintPanel(QStringLiteral("Panel33"), QStringLiteral("Label26"), Label26, one);
     connect(BitBtn10, &QPushButton::clicked, this, &TfrmDielmon::BitBtn10Click);

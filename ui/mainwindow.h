@@ -13,6 +13,7 @@
 #include "core/panel.h"
 #include "core/results.h"
 #include "dialogs.h"
+#include "judging.h"
 #include "serial/commreceive.h"
 #include "serial/serialcomm.h"
 #include "widgets.h"
@@ -79,6 +80,8 @@ public:
 
     // The result archive: the keeper of this window's results, and its window once opened.
     archive::ResultKeeper& Keeper() { return *Keeper_; }
+    // The judge of results, for this window's live result and the archive's window.
+    ResultJudge& Judge() { return Judge_; }
     TfrmArchive* ArchiveWindow() const { return ArchiveWindow_.get(); }
     QDialog* DownloadDialog() const { return Dlg_Download; }
 
@@ -129,6 +132,8 @@ private:
     void KeepResults(const Effects& e, std::vector<std::string>& tell);
     void ShowDownload(const DownloadProgress& p);
     void Tell(const std::vector<std::string>& utf8);
+    // The verdict on the result just kept, in the label of its page; empty id: none.
+    void ShowLiveAssessment(const std::string& id, QLabel* label);
 
     // The specimen and conditions the next results take, as the operator types them.
     void ConditionsEdited(bool remember);
@@ -189,6 +194,7 @@ private:
     std::unique_ptr<archive::ResultKeeper> Keeper_;
     std::vector<std::string> StartTell_; // what opening the archive must tell, once shown
     std::unique_ptr<TfrmArchive> ArchiveWindow_;
+    ResultJudge Judge_;
     // Records of the download running: new in the archive, there before, not kept.
     int DownloadNew_ = 0;
     int DownloadBefore_ = 0;
@@ -244,6 +250,9 @@ public:
     QLabel* Lbl_Download = nullptr;
     QProgressBar* ProgBar_Download = nullptr;
     QPushButton* Btn_DownloadCancel = nullptr;
+    // Additions of the assessment: the verdict on the result on show, below its texts, on the
+    // pages "ShowState" (a test's result) and "ShowOne" (a record opened).
+    QLabel *Lbl_Assessment = nullptr, *Lbl_AssessmentOne = nullptr;
 
 private:
     // Names a row of page buttons, gives it its height and keeps it for the resizing.

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -286,6 +287,22 @@ void GuardComboWheel(QWidget* root) {
         // A wheel turned over a box must not give it the focus on the way.
         box->setFocusPolicy(Qt::StrongFocus);
         box->installEventFilter(guard);
+    }
+}
+
+void MarkInvalid(QLineEdit* edit, bool invalid, const QString& why) {
+    if (edit->property("invalid").toBool() == invalid) {
+        return;
+    }
+    edit->setProperty("invalid", invalid);
+    if (invalid) {
+        QPalette p = edit->palette();
+        p.setColor(QPalette::Base, QColor(255, 214, 214));
+        edit->setPalette(p);
+        edit->setToolTip(why);
+    } else {
+        edit->setPalette(QPalette());
+        edit->setToolTip(QString());
     }
 }
 

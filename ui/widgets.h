@@ -10,6 +10,7 @@
 #include <vector>
 
 class QComboBox;
+class QLineEdit;
 class QPushButton;
 class QScrollArea;
 
@@ -103,5 +104,8 @@ QScrollArea* ScrollPage(QWidget* content);
 // scrolls whatever holds it; a combo box the operator has clicked or tabbed into takes the
 // wheel as usual. Applied to every combo box under `root`, those there now.
 void GuardComboWheel(QWidget* root);
+
+// A field whose text cannot be taken is tinted, and says why when the pointer rests on it.
+void MarkInvalid(QLineEdit* edit, bool invalid, const QString& why);
 
 } // namespace dielmon

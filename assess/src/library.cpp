@@ -700,6 +700,46 @@ Library LoadLibrary(const std::string& shipped, const std::string& lab) {
     return lib;
 }
 
+bool PickProfiles(const Library& lib, const std::string& named, std::vector<const Profile*>& chosen,
+                  std::string& problem) {
+    std::vector<std::string> wanted;
+    const std::string names = named.empty() ? lib.Settings.Profile : named;
+    if (names == "all") {
+        for (const auto& [name, p] : lib.Profiles) {
+            wanted.push_back(name);
+        }
+    } else {
+        std::string part;
+        for (const char c : names + ",") {
+            if (c == ',') {
+                if (!part.empty()) {
+                    wanted.push_back(part);
+                }
+                part.clear();
+            } else {
+                part += c;
+            }
+        }
+    }
+    std::vector<const Profile*> picked;
+    for (const std::string& w : wanted) {
+        const Profile* p = lib.ProfileNamed(w);
+        if (p == nullptr) {
+            std::string known;
+            for (const auto& [name, profile] : lib.Profiles) {
+                known += (known.empty() ? "" : ", ") + name;
+            }
+            problem = "there is no profile " + w + " (profiles: " + known + ")";
+            return false;
+        }
+        if (std::find(picked.begin(), picked.end(), p) == picked.end()) {
+            picked.push_back(p);
+        }
+    }
+    chosen = std::move(picked);
+    return true;
+}
+
 std::string ShippedFolder(const std::string& exeFolder) {
     std::string folder = exeFolder;
     if (!folder.empty() && folder.back() != '/') {

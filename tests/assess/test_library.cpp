@@ -221,3 +221,24 @@ TEST(Library, ALabsFilesAddAndReplaceAndABrokenOneLeavesTheShippedInPlace) {
     folders.DataFolder = "/home/u/.local/share/dielmon/";
     EXPECT_EQ(LabFolder(folders), "/home/u/.local/share/dielmon/assessment/");
 }
+
+TEST(Library, ProfilesArePickedByNameByListOrAllAndAnUnknownOneChangesNothing) {
+    const Library lib = LoadLibrary(kShipped, "");
+    std::vector<const Profile*> chosen;
+    std::string problem;
+    // Empty: the default of defaults.conf.
+    ASSERT_TRUE(PickProfiles(lib, "", chosen, problem));
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen[0]->Name, lib.Settings.Profile);
+    // A list in its order, each once, empty parts skipped.
+    ASSERT_TRUE(PickProfiles(lib, "dlt596,,nameplate,dlt596", chosen, problem));
+    ASSERT_EQ(chosen.size(), 2u);
+    EXPECT_EQ(chosen[0]->Name, "dlt596");
+    EXPECT_EQ(chosen[1]->Name, "nameplate");
+    ASSERT_TRUE(PickProfiles(lib, "all", chosen, problem));
+    EXPECT_EQ(chosen.size(), lib.Profiles.size());
+    // An unknown name: the choice stays, and the message names the profiles there are.
+    EXPECT_FALSE(PickProfiles(lib, "nameplate,iec", chosen, problem));
+    EXPECT_EQ(chosen.size(), lib.Profiles.size());
+    EXPECT_EQ(problem, "there is no profile iec (profiles: dlt596, gb50150, nameplate)");
+}

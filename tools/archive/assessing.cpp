@@ -63,14 +63,6 @@ std::string Names(const std::vector<std::string>& names) {
     return out;
 }
 
-std::vector<std::string> ProfileNames(const Library& lib) {
-    std::vector<std::string> names;
-    for (const auto& [name, p] : lib.Profiles) {
-        names.push_back(name);
-    }
-    return names;
-}
-
 // An optional number of a specimen: "none" clears it.
 bool OptionalValue(const std::optional<std::string>& typed, std::optional<double>& value,
                    const std::string& what, bool positive, std::string& problem) {
@@ -210,36 +202,7 @@ bool LoadJudging(const std::string& shipped, const std::string& lab, const std::
     for (const std::string& p : j.Lib.Problems) {
         std::cerr << "dielmon-archive: " << p << "\n";
     }
-    std::vector<std::string> wanted;
-    const std::string named = profiles.empty() ? j.Lib.Settings.Profile : profiles;
-    if (named == "all") {
-        wanted = ProfileNames(j.Lib);
-    } else {
-        std::string part;
-        for (const char c : named + ",") {
-            if (c == ',') {
-                if (!part.empty()) {
-                    wanted.push_back(part);
-                }
-                part.clear();
-            } else {
-                part += c;
-            }
-        }
-    }
-    j.Profiles.clear();
-    for (const std::string& w : wanted) {
-        const Profile* p = j.Lib.ProfileNamed(w);
-        if (p == nullptr) {
-            problem =
-                "there is no profile " + w + " (profiles: " + Names(ProfileNames(j.Lib)) + ")";
-            return false;
-        }
-        if (std::find(j.Profiles.begin(), j.Profiles.end(), p) == j.Profiles.end()) {
-            j.Profiles.push_back(p);
-        }
-    }
-    return true;
+    return PickProfiles(j.Lib, profiles, j.Profiles, problem);
 }
 
 bool ApplyChange(Specimen& s, const SpecimenChange& c, const Library& lib, std::string& problem) {

@@ -170,6 +170,12 @@ std::optional<double> DecimalNumber(const std::string& text);
 // (a missing folder holds nothing). The method "none" is always there.
 Library LoadLibrary(const std::string& shipped, const std::string& lab);
 
+// The profiles `named` asks for: a name, names parted by commas, "all", or the library's
+// default profile when empty; each once, in the order named. An unknown name leaves `chosen`
+// as it was and says why in `problem`.
+bool PickProfiles(const Library& lib, const std::string& named, std::vector<const Profile*>& chosen,
+                  std::string& problem);
+
 // The shipped files, installed beside the executable: <exe>/../share/dielmon/assessment/.
 std::string ShippedFolder(const std::string& exeFolder);
 // The lab's own files: the data folder's assessment/.
