@@ -119,6 +119,8 @@ public:
     QTableWidget* LView_Trend = nullptr;
     QWidget* Pnl_ArchiveState = nullptr; // the strip at the bottom: the archive's state
     QLabel* Lbl_ArchiveState = nullptr;
+    QLabel* Lbl_SyncState = nullptr; // the lab's server: last synchronisation, waiting, error
+    QPushButton* Btn_SyncNow = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -138,6 +140,7 @@ private:
     void FillSeries();
     void DrawTrend();
     void Message(const QString& text, Dialogs::Icon icon);
+    void ShowSyncState();
     archive::Archive* Store();
 
     TfrmDielmon& Main_;

@@ -2,10 +2,12 @@
 
 #include "archivewindow.h"
 #include "core/commands.h"
+#include "core/config.h"
 #include "core/gbk.h"
 #include "core/helpers.h"
 #include "core/history.h"
 #include "core/texts.h"
+#include "labserver.h"
 #include "portrefusal.h"
 #include "qtgbk.h"
 #include "serial/commport.h"
@@ -144,6 +146,12 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
     keeping.Time = Clock_;
     Keeper_ = std::make_unique<archive::ResultKeeper>(keeping);
     StartTell_ = Keeper_->Start();
+    // The lab's server of Config.ini: synchronised from the start, on the worker's thread.
+    LabSync::Setup lab;
+    lab.ArchivePath = Keeper_->ArchivePath();
+    lab.Time = Clock_;
+    Lab_ = std::make_unique<LabSync>(std::move(lab));
+    Lab_->SetServer(LoadArchiveServer(ConfigFileName_));
 
     setObjectName(QStringLiteral("frmDielmon"));
     setWindowTitle(Q(texts::kCaption));
@@ -221,7 +229,9 @@ void TfrmDielmon::BuildMenu() {
     N_ArchiveDownload =
         action(archiveMenu, QStringLiteral("N_ArchiveDownload"), QStringLiteral("下载全部记录…"),
                &TfrmDielmon::N_ArchiveDownloadClick);
-    // The lab's archive server (档案服务器…) takes its place below these.
+    archiveMenu->addSeparator();
+    N_ArchiveServer = action(archiveMenu, QStringLiteral("N_ArchiveServer"),
+                             QStringLiteral("档案服务器…"), &TfrmDielmon::N_ArchiveServerClick);
 }
 
 QWidget* TfrmDielmon::BuildParameterPanel() {
