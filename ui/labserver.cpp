@@ -181,6 +181,11 @@ TfrmArchiveServer::TfrmArchiveServer(const std::string& server,
             Lbl_ServerTest->clear();
         }
     });
+    // A password written into Config.ini by hand is not shown again: masked, and the rule said.
+    if (const std::string problem = ServerStringProblem(server); !problem.empty()) {
+        Edt_ArchiveServer->setText(QString::fromStdString(MaskServerSecrets(server, server)));
+        Say(Q(problem), true);
+    }
     CentreWhenShown(this);
 }
 

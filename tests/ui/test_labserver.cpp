@@ -290,6 +290,28 @@ TEST_F(LabWindow, AServerDownIsToldInTheStripOnlyAndTheResultsWait) {
     EXPECT_TRUE(WaitUntil([&] { return w->Model().Total() == 2; }));
 }
 
+TEST_F(LabWindow, APasswordWrittenIntoConfigByHandIsNeverShown) {
+    Fixture f({}, false);
+    OpenWithServer(f, Server + " password=hunter2");
+    f.Trigger("N_ArchiveOpen");
+    TfrmArchive* w = f.Window->ArchiveWindow();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(WaitUntil([&] {
+        return StripText(*w).find(QStringLiteral("同步失败").toStdString()) != std::string::npos;
+    })) << StripText(*w);
+    EXPECT_EQ(StripText(*w).find("hunter2"), std::string::npos) << StripText(*w);
+    f.Trigger("N_ArchiveServer");
+    TfrmArchiveServer* d = f.Window->ArchiveServerDialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_FALSE(d->Edt_ArchiveServer->text().contains(QStringLiteral("hunter2")));
+    EXPECT_TRUE(d->Edt_ArchiveServer->text().contains(QStringLiteral("dbname=")));
+    EXPECT_TRUE(d->Lbl_ServerTest->text().contains(QStringLiteral("不能写密码")));
+    d->Btn_TestServer->click();
+    ASSERT_TRUE(WaitUntil([&] { return !d->Testing(); }));
+    EXPECT_FALSE(d->Lbl_ServerTest->text().contains(QStringLiteral("hunter2")));
+    EXPECT_TRUE(f.Dialogs.Messages.empty());
+}
+
 TEST(LabStrip, SaysWhatTheSynchronisationDidInOneLine) {
     sync::SyncStatus s;
     EXPECT_TRUE(SyncStateText(s, {}, {}).contains(QStringLiteral("未设置")));
