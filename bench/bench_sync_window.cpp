@@ -58,8 +58,10 @@ struct SilentPort {
 
 struct Latency {
     std::vector<double> p50s, p99s;
+    std::vector<std::size_t> counts;
     std::size_t samples = 0;
     void Add(const bench::LatencyRun& run) {
+        counts.push_back(run.ms.size());
         p50s.push_back(bench::Percentile(run.ms, 50));
         p99s.push_back(bench::Percentile(run.ms, 99));
         samples = samples == 0 ? run.ms.size() : std::min(samples, run.ms.size());
@@ -189,7 +191,9 @@ int main(int argc, char** argv) {
         std::cout << "run " << r + 1 << ": p99 without a server "
                   << bench::Fixed(none.p99s.back(), 2) << " ms, unreachable "
                   << bench::Fixed(unreachable.p99s.back(), 2) << " ms, synchronising "
-                  << bench::Fixed(syncing.p99s.back(), 2) << " ms" << std::endl;
+                  << bench::Fixed(syncing.p99s.back(), 2) << " ms; frames on show "
+                  << none.counts.back() << ", " << unreachable.counts.back() << ", "
+                  << syncing.counts.back() << " of " << frames << std::endl;
     }
     lab.SetServer("");
     window.reset();
@@ -198,17 +202,20 @@ int main(int argc, char** argv) {
     const std::string reference = "without a server in the same run: p50 " +
                                   bench::Fixed(none.P50(), 1) + " / p99 " +
                                   bench::Fixed(none.P99(), 1) + " ms (the window's line: ≤ 60 ms)";
+    // A frame whose text is on show before its writer has noted the time is not counted: on a
+    // busy machine one in a few hundred, with or without a server.
+    const std::size_t enough = static_cast<std::size_t>(frames) * 99 / 100;
     const std::string over =
         "; " + std::to_string(frames) + " frames × " + std::to_string(runs) + " runs each";
     bench::PrintFigure(
         unreachableFigure, bench::Fixed(unreachable.P99(), 1) + " ms",
         target + " (" + bench::Fixed(limit, 1) + " ms)",
-        unreachable.P99() <= limit && unreachable.samples >= 300,
+        unreachable.P99() <= limit && unreachable.samples >= enough,
         "p50 " + bench::Fixed(unreachable.P50(), 1) + " ms; " + std::to_string(attempts) +
             " attempts, each waiting its 2 s time-out, 立即同步 every second; " + reference + over);
     bench::PrintFigure(syncingFigure, bench::Fixed(syncing.P99(), 1) + " ms",
                        target + " (" + bench::Fixed(limit, 1) + " ms)",
-                       syncing.P99() <= limit && syncing.samples >= 300 && pushed > 0,
+                       syncing.P99() <= limit && syncing.samples >= enough && pushed > 0,
                        "p50 " + bench::Fixed(syncing.P50(), 1) + " ms; " + std::to_string(syncs) +
                            " synchronisations of " + bench::Grouped(kPushed) + " results each (" +
                            bench::Grouped(static_cast<double>(pushed)) + " pushed), one running " +
