@@ -15,7 +15,7 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE
     -DDIELMON_GUI=ON -DDIELMON_BENCH=ON >/dev/null
 cmake --build "$build_dir" -j"$(nproc)" \
     --target bench_core bench_window bench_process bench_qtbase bench_archive bench_sync \
-    bench_archive_window dielmon >/dev/null
+    bench_archive_window bench_sync_window dielmon >/dev/null
 
 out="$build_dir/bench-output.txt"
 figures="$build_dir/bench-figures.tsv"
@@ -53,6 +53,7 @@ measure bench_process "$build_dir/bench/bench_process" "$build_dir/ui/dielmon" \
 measure bench_archive "$build_dir/bench/bench_archive" "$build_dir"
 measure bench_sync "$build_dir/bench/bench_sync" "$build_dir"
 measure bench_archive_window "$build_dir/bench/bench_archive_window" "$build_dir"
+measure bench_sync_window "$build_dir/bench/bench_sync_window" "$build_dir"
 
 grep '^FIGURE' "$out" | cut -f 2- >"$figures" || true
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)

@@ -5,6 +5,7 @@
 #include "core/gbk.h"
 #include "core/json.h"
 #include "core/texts.h"
+#include "labserver.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
 #include "specimenreport.h"
@@ -442,7 +443,21 @@ TfrmArchive::TfrmArchive(TfrmDielmon& main, archive::ResultKeeper& keeper, Dialo
     Lbl_ArchiveState->setObjectName(QStringLiteral("Lbl_ArchiveState"));
     Lbl_ArchiveState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     state->addWidget(Lbl_ArchiveState, 1);
+    Lbl_SyncState = new QLabel(Pnl_ArchiveState);
+    Lbl_SyncState->setObjectName(QStringLiteral("Lbl_SyncState"));
+    Lbl_SyncState->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Lbl_SyncState->setWordWrap(true);
+    state->addWidget(Lbl_SyncState, 2);
+    Btn_SyncNow = new QPushButton(QStringLiteral("立即同步"), Pnl_ArchiveState);
+    Btn_SyncNow->setObjectName(QStringLiteral("Btn_SyncNow"));
+    state->addWidget(Btn_SyncNow);
     v->addWidget(Pnl_ArchiveState);
+    LabSync& lab = Main_.Lab();
+    connect(Btn_SyncNow, &QPushButton::clicked, this, [&lab] { lab.SyncNow(); });
+    connect(&lab, &LabSync::StatusChanged, this, &TfrmArchive::ShowSyncState);
+    // The whole lab's results, as soon as a synchronisation has brought others.
+    connect(&lab, &LabSync::Pulled, this, &TfrmArchive::ResultsChanged);
+    ShowSyncState();
 
     FilterDelay_ = new QTimer(this);
     FilterDelay_->setSingleShot(true);
@@ -733,6 +748,15 @@ void TfrmArchive::Refresh() {
     }
 }
 
+void TfrmArchive::ShowSyncState() {
+    const LabSync& lab = Main_.Lab();
+    const sync::SyncStatus s = lab.Status();
+    Lbl_SyncState->setText(SyncStateText(s, Clock_.Now(), std::chrono::steady_clock::now()));
+    Lbl_SyncState->setStyleSheet(s.LastError.empty() ? QString()
+                                                     : QStringLiteral("color: #c00000;"));
+    Btn_SyncNow->setEnabled(lab.Configured() && !s.Running);
+}
+
 void TfrmArchive::ShowCount() {
     Lbl_ArchiveCount->setText(Filtered_
                                   ? QStringLiteral("符合条件的结果：%1条").arg(Model_->Total())
@@ -834,6 +858,7 @@ void TfrmArchive::SaveConditions() {
         return;
     }
     Shown_->Taken = c;
+    Main_.Lab().LocalChange();
     Model_->SetSpecimen(Model_->RowOf(Shown_->Id), c.Specimen);
     SpecimensStale_ = true;
     // Another specimen or temperature: another history, another correction.

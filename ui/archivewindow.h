@@ -158,6 +158,8 @@ public:
     QPushButton *Btn_SpecimenSave = nullptr, *Btn_SpecimenReport = nullptr;
     QLabel* Lbl_SpecimenHint = nullptr;
     QComboBox* CBox_TrendAxis = nullptr;
+    QLabel* Lbl_SyncState = nullptr; // the lab's server: last synchronisation, waiting, error
+    QPushButton* Btn_SyncNow = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -187,6 +189,7 @@ private:
     void FillSeries();
     void DrawTrend();
     void Message(const QString& text, Dialogs::Icon icon);
+    void ShowSyncState();
     archive::Archive* Store();
 
     TfrmDielmon& Main_;

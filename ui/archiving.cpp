@@ -3,7 +3,9 @@
 // kept and what the operator is told is the keeper's decision; what the download asks of the
 // instrument is the controller's.
 #include "archivewindow.h"
+#include "core/config.h"
 #include "core/texts.h"
+#include "labserver.h"
 #include "mainwindow.h"
 #include "qtgbk.h"
 
@@ -145,8 +147,12 @@ void TfrmDielmon::KeepResults(const Effects& e, std::vector<std::string>& tell) 
     if (opened) {
         ShowLiveAssessment(*opened, Lbl_AssessmentOne);
     }
-    if (changed && ArchiveWindow_) {
-        ArchiveWindow_->ResultsChanged();
+    if (changed) {
+        // Every result this window keeps goes to the lab's server after it.
+        Lab_->LocalChange();
+        if (ArchiveWindow_) {
+            ArchiveWindow_->ResultsChanged();
+        }
     }
 }
 
@@ -201,6 +207,27 @@ void TfrmDielmon::N_ArchiveOpenClick() {
     ArchiveWindow_->raise();
     ArchiveWindow_->activateWindow();
     Tell(tell);
+}
+
+void TfrmDielmon::N_ArchiveServerClick() {
+    if (!ServerDialog_ || !ServerDialog_->isVisible()) {
+        ServerDialog_ = std::make_unique<TfrmArchiveServer>(
+            Lab_->Server(), [this](const std::string& s) { return KeepServer(s); }, this);
+        // The main window waits for it; the archive's own window and the test go on.
+        ServerDialog_->setWindowModality(Qt::WindowModal);
+    }
+    ServerDialog_->show();
+    ServerDialog_->raise();
+    ServerDialog_->activateWindow();
+}
+
+QString TfrmDielmon::KeepServer(const std::string& server) {
+    const std::string error = SaveArchiveServer(ConfigFileName_, server);
+    if (!error.empty()) {
+        return Q(MaskServerSecrets(error, server));
+    }
+    Lab_->SetServer(server);
+    return {};
 }
 
 void TfrmDielmon::N_ArchiveDownloadClick() {

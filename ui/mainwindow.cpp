@@ -2,10 +2,12 @@
 
 #include "archivewindow.h"
 #include "core/commands.h"
+#include "core/config.h"
 #include "core/gbk.h"
 #include "core/helpers.h"
 #include "core/history.h"
 #include "core/texts.h"
+#include "labserver.h"
 #include "portrefusal.h"
 #include "qtgbk.h"
 #include "serial/commport.h"
@@ -161,6 +163,12 @@ TfrmDielmon::TfrmDielmon(const WindowSetup& setup, QWidget* parent)
                                     ? QCoreApplication::applicationDirPath().toStdString() + "/"
                                     : ProgramFolder_;
     Judge_.Load(assess::ShippedFolder(program), assess::LabFolder(Folders_));
+    // The lab's server of Config.ini: synchronised from the start, on the worker's thread.
+    LabSync::Setup lab;
+    lab.ArchivePath = Keeper_->ArchivePath();
+    lab.Time = Clock_;
+    Lab_ = std::make_unique<LabSync>(std::move(lab));
+    Lab_->SetServer(LoadArchiveServer(ConfigFileName_));
 
     setObjectName(QStringLiteral("frmDielmon"));
     setWindowTitle(Q(texts::kCaption));
@@ -238,7 +246,9 @@ void TfrmDielmon::BuildMenu() {
     N_ArchiveDownload =
         action(archiveMenu, QStringLiteral("N_ArchiveDownload"), QStringLiteral("下载全部记录…"),
                &TfrmDielmon::N_ArchiveDownloadClick);
-    // The lab's archive server (档案服务器…) takes its place below these.
+    archiveMenu->addSeparator();
+    N_ArchiveServer = action(archiveMenu, QStringLiteral("N_ArchiveServer"),
+                             QStringLiteral("档案服务器…"), &TfrmDielmon::N_ArchiveServerClick);
 }
 
 QWidget* TfrmDielmon::BuildParameterPanel() {

@@ -36,7 +36,9 @@ class QTimer;
 
 namespace dielmon {
 
+class LabSync;
 class TfrmArchive;
+class TfrmArchiveServer;
 
 struct WindowSetup {
     std::string AppPath;       // one folder for Config.ini, Log/ and the data; empty: Folders
@@ -83,6 +85,10 @@ public:
     // The judge of results, for this window's live result and the archive's window.
     ResultJudge& Judge() { return Judge_; }
     TfrmArchive* ArchiveWindow() const { return ArchiveWindow_.get(); }
+    // The lab's archive server: the synchronisation (a worker while a server is set) and the
+    // dialog 档案服务器 once opened.
+    LabSync& Lab() { return *Lab_; }
+    TfrmArchiveServer* ArchiveServerDialog() const { return ServerDialog_.get(); }
     QDialog* DownloadDialog() const { return Dlg_Download; }
 
     // Saving and printing a result, on show here or opened in the archive: the file and print
@@ -121,6 +127,9 @@ private:
     void N6Click();
     void N_ArchiveOpenClick();
     void N_ArchiveDownloadClick();
+    void N_ArchiveServerClick();
+    // Saves a connection string 确定 accepted and hands it to the synchronisation.
+    QString KeepServer(const std::string& server);
 
     // The controller's view into the widgets, and its effects carried out.
     void Apply(const Effects& effects);
@@ -193,6 +202,9 @@ private:
     // The archive. Declared before its window, which uses it and goes first.
     std::unique_ptr<archive::ResultKeeper> Keeper_;
     std::vector<std::string> StartTell_; // what opening the archive must tell, once shown
+    // The lab's server, after the keeper and before the windows that show its state.
+    std::unique_ptr<LabSync> Lab_;
+    std::unique_ptr<TfrmArchiveServer> ServerDialog_;
     std::unique_ptr<TfrmArchive> ArchiveWindow_;
     ResultJudge Judge_;
     // Records of the download running: new in the archive, there before, not kept.
@@ -242,7 +254,8 @@ public:
 
     // Additions of the result archive: the menu after the specified items, the specimen and
     // conditions below the CVT group, and the download's progress.
-    QAction *N_Archive = nullptr, *N_ArchiveOpen = nullptr, *N_ArchiveDownload = nullptr;
+    QAction *N_Archive = nullptr, *N_ArchiveOpen = nullptr, *N_ArchiveDownload = nullptr,
+            *N_ArchiveServer = nullptr;
     QGroupBox* GroupBox_Conditions = nullptr;
     QLineEdit *Edt_Specimen = nullptr, *Edt_Temperature = nullptr, *Edt_Humidity = nullptr;
     QLabel* Lbl_ConditionsHint = nullptr;
