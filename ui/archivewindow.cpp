@@ -17,6 +17,7 @@
 #include <QCursor>
 #include <QDateEdit>
 #include <QDateTimeAxis>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -190,6 +191,7 @@ std::string ArchiveListModel::Query(archive::Archive* store, const archive::Filt
     Filter_ = f;
     Rows_.clear();
     Verdicts_.clear();
+    Waiting_.clear();
     Total_ = 0;
     End_ = true;
     std::string error;
@@ -230,6 +232,7 @@ void ArchiveListModel::SetSpecimen(int row, const std::string& specimen) {
 
 void ArchiveListModel::ForgetVerdicts() {
     Verdicts_.clear();
+    Waiting_.clear();
     if (rowCount() > 0) {
         emit dataChanged(index(0, Verdict), index(rowCount() - 1, Verdict));
     }
@@ -240,6 +243,21 @@ const ArchiveListModel::RowVerdict& ArchiveListModel::VerdictOf(const archive::R
     if (known != Verdicts_.end()) {
         return known->second;
     }
+    if (r.Specimen.empty() || Judge_ == nullptr || Store_ == nullptr) {
+        return Verdicts_.emplace(r.Id, Judged(r)).first->second;
+    }
+    static const RowVerdict kWaiting{std::nullopt, QStringLiteral("正在判断…")};
+    if (std::find(Waiting_.begin(), Waiting_.end(), r.Id) == Waiting_.end()) {
+        Waiting_.push_back(r.Id);
+    }
+    if (!JudgeQueued_) {
+        JudgeQueued_ = true;
+        QTimer::singleShot(0, const_cast<ArchiveListModel*>(this), &ArchiveListModel::JudgeWaiting);
+    }
+    return kWaiting;
+}
+
+ArchiveListModel::RowVerdict ArchiveListModel::Judged(const archive::Row& r) const {
     RowVerdict v;
     if (r.Specimen.empty()) {
         // Nobody's history and nobody's nameplate: nothing to hold the result against.
@@ -253,7 +271,28 @@ const ArchiveListModel::RowVerdict& ArchiveListModel::VerdictOf(const archive::R
             v.Tip = QStringLiteral("无法判断：") + Utf8(Judge_->Error());
         }
     }
-    return Verdicts_.emplace(r.Id, std::move(v)).first->second;
+    return v;
+}
+
+void ArchiveListModel::JudgeWaiting() {
+    JudgeQueued_ = false;
+    QElapsedTimer spent;
+    spent.start();
+    // A slice of work at a time, so that the window answers between them.
+    while (!Waiting_.empty() && spent.elapsed() < 20) {
+        const std::string id = Waiting_.front();
+        Waiting_.pop_front();
+        const int row = RowOf(id);
+        if (row < 0 || Verdicts_.count(id) > 0) {
+            continue;
+        }
+        Verdicts_.emplace(id, Judged(Rows_[static_cast<std::size_t>(row)]));
+        emit dataChanged(index(row, Verdict), index(row, Verdict));
+    }
+    if (!Waiting_.empty() && !JudgeQueued_) {
+        JudgeQueued_ = true;
+        QTimer::singleShot(0, this, &ArchiveListModel::JudgeWaiting);
+    }
 }
 
 void ArchiveListModel::Remove(int row) {

@@ -18,6 +18,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <atomic>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -45,7 +46,10 @@ class TfrmDielmon;
 
 // The archive's list for a view: the filter's count, and its rows fetched a page at a time
 // through the archive's cursor as the view asks for more. A row's verdict is judged when the
-// view first asks for it, that is when the row is shown, and kept until ForgetVerdicts.
+// view first asks for it, that is when the row is shown, and kept until ForgetVerdicts. The
+// judging itself follows the paint, a few rows at a time between the window's other events: a
+// row's specimen history is read for it, and the list must show at once however many
+// specimens its first rows hold.
 class ArchiveListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -60,6 +64,8 @@ public:
     void ForgetVerdicts();
     // How many rows have been judged since the list was filled or the verdicts forgotten.
     int JudgedRows() const { return static_cast<int>(Verdicts_.size()); }
+    // Rows shown whose verdict is still to come.
+    bool Judging() const { return !Waiting_.empty(); }
 
     // The results the filter leaves: counted, and the first page read. Empty text: done.
     std::string Query(archive::Archive* store, const archive::Filter& f);
@@ -82,10 +88,14 @@ private:
         QString Tip;
     };
     const RowVerdict& VerdictOf(const archive::Row& r) const;
+    RowVerdict Judged(const archive::Row& r) const;
+    void JudgeWaiting();
 
     archive::Archive* Store_ = nullptr;
     ResultJudge* Judge_ = nullptr;
     mutable std::map<std::string, RowVerdict> Verdicts_; // by result id
+    mutable std::deque<std::string> Waiting_;            // ids shown, not judged yet
+    mutable bool JudgeQueued_ = false;
     archive::Filter Filter_;
     std::vector<archive::Row> Rows_;
     std::int64_t Total_ = 0;

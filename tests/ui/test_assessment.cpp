@@ -86,8 +86,12 @@ archive::Archive& Store(Fixture& f) {
     return *f.Window->Keeper().Store();
 }
 
+// A verdict cell once its row is judged: asking for it shows the row, the judging follows.
 QVariant Cell(TfrmArchive& w, int row, int role) {
-    return w.Model().data(w.Model().index(row, ArchiveListModel::Verdict), role);
+    const QModelIndex cell = w.Model().index(row, ArchiveListModel::Verdict);
+    w.Model().data(cell, role);
+    EXPECT_TRUE(WaitUntil([&] { return !w.Model().Judging(); }));
+    return w.Model().data(cell, role);
 }
 
 int RowOf(TfrmArchive& w, const std::string& id) {
