@@ -729,17 +729,19 @@ void TfrmDielmon::Mirror() {
     Nbk_AllState->SetActivePage(QLatin1String(PageName(v.AllState)));
     Nbk_Sstate->SetActivePage(QLatin1String(PageName(v.Sstate)));
     Nbk_ShowHis->SetActivePage(QLatin1String(PageName(v.ShowHis)));
+    // The gauge first: whoever watches a label change (the measuring programs) finds the
+    // gauge of the same frame.
+    if (ProgBar_Step->maximum() != v.GaugeMaximum) {
+        ProgBar_Step->setMaximum(v.GaugeMaximum);
+    }
+    ProgBar_Step->setValue(v.GaugePosition);
+    ProgBar_Step->setProperty("steps", v.GaugeSteps);
     for (int k = 0; k < kLabelCount; ++k) {
         if (Labels_[static_cast<std::size_t>(k)]->GbkText() !=
             v.Texts[static_cast<std::size_t>(k)]) {
             Labels_[static_cast<std::size_t>(k)]->SetGbkText(v.Texts[static_cast<std::size_t>(k)]);
         }
     }
-    if (ProgBar_Step->maximum() != v.GaugeMaximum) {
-        ProgBar_Step->setMaximum(v.GaugeMaximum);
-    }
-    ProgBar_Step->setValue(v.GaugePosition);
-    ProgBar_Step->setProperty("steps", v.GaugeSteps);
     // A hint is centred over its page when it is put on show.
     for (auto [panel, visible] :
          {std::pair{Pnl_Hint, v.Pnl_HintVisible}, std::pair{Panel33, v.Panel33Visible}}) {
