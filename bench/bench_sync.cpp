@@ -42,7 +42,7 @@ Result Made(int k, std::mt19937& random) {
                               static_cast<std::uint8_t>(k % 60),
                               0};
     const sim::SingleResult v{
-        10,    0.0148f, 500, 500, 1, 4.7f * drift(random), 0.45f * drift(random),
+        10,    0.0148f, 500,    500, 1, 4.7f * drift(random), 0.45f * drift(random),
         89.7f, 0.0045f, 0.0007f};
     const auto f = BuildFrame(RspFinalResult, sim::EncodeFinalResult({v, date}));
     PanelSelection s;
@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
             std::cerr << "pulled " << report.PulledNew << " of " << kResults << "\n";
             return 1;
         }
-        std::cout << "run " << run + 1 << ": push " << pushes.back() << " s, pull "
-                  << pulls.back() << " s, nothing to do " << idle.back() << " ms\n";
+        std::cout << "run " << run + 1 << ": push " << pushes.back() << " s, pull " << pulls.back()
+                  << " s, nothing to do " << idle.back() << " ms\n";
     }
     const double push = bench::Median(pushes);
     bench::PrintFigure(figure, bench::Fixed(push, 2) + " s", target, push <= 10,

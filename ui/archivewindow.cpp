@@ -9,6 +9,7 @@
 #include "mainwindow.h"
 #include "qtgbk.h"
 #include "specimenreport.h"
+#include "trendaxes.h"
 
 #include <QChart>
 #include <QChartView>
@@ -54,10 +55,6 @@
 namespace dielmon {
 
 namespace {
-
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A name as a cell or a choice shows it: very long names end in "…", the whole name is kept.
 QString Shortened(const std::string& utf8, int characters) {
@@ -1181,29 +1178,11 @@ void TfrmArchive::DrawTrend() {
     x->setRange(QDateTime::fromMSecsSinceEpoch(tLow - pad),
                 QDateTime::fromMSecsSinceEpoch(tHigh + pad));
     x->setTickCount(std::clamp(static_cast<int>(Points_.size()) + 1, 3, 6));
-    // The capacitance around its values, never narrower than ±1 % of them, so that the drift
-    // of a measurement does not look like a step; the dissipation factor from zero, so that
-    // its doubling looks like one.
-    auto* yc = new QValueAxis;
-    yc->setTitleText(QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_));
-    yc->setLabelFormat(QStringLiteral("%.5g"));
-    const double middle = (cLow + cHigh) / 2;
-    const double half = std::max({(cHigh - cLow) / 2 * 1.2, std::abs(middle) * 0.01, 1e-6});
-    yc->setRange(middle - half, middle + half);
-    yc->applyNiceNumbers();
-    auto* yd = new QValueAxis;
-    yd->setTitleText(QStringLiteral("介质损耗 %1（%）").arg(dName));
-    yd->setLabelFormat(QStringLiteral("%.3f"));
-    const double top = std::max(dHigh, 0.0) * 1.25;
-    yd->setRange(std::min(dLow * 1.25, 0.0), top > 0 ? top : 0.1);
-    yd->applyNiceNumbers();
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(yc, Qt::AlignLeft);
-    chart->addAxis(yd, Qt::AlignRight);
-    cap->attachAxis(x);
-    cap->attachAxis(yc);
-    df->attachAxis(x);
-    df->attachAxis(yd);
+    const TrendAxes axes = AttachTrendAxes(
+        chart, x, cap, cLow, cHigh, QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_), df,
+        dLow, dHigh, QStringLiteral("介质损耗 %1（%）").arg(dName));
+    QValueAxis* yc = axes.Capacitance;
+    QValueAxis* yd = axes.Dissipation;
     yc->setLinePenColor(cap->color());
     yc->setLabelsColor(cap->color());
     yd->setLinePenColor(df->color());
@@ -1670,26 +1649,9 @@ void TfrmArchive::DrawTemperatureTrend(const std::string& specimen, const archiv
     x->setLabelFormat(QStringLiteral("%.0f"));
     x->setRange(tLow - 5, tHigh + 5);
     x->applyNiceNumbers();
-    auto* yc = new QValueAxis;
-    yc->setTitleText(QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_));
-    yc->setLabelFormat(QStringLiteral("%.5g"));
-    const double middle = (cLow + cHigh) / 2;
-    const double half = std::max({(cHigh - cLow) / 2 * 1.2, std::abs(middle) * 0.01, 1e-6});
-    yc->setRange(middle - half, middle + half);
-    yc->applyNiceNumbers();
-    auto* yd = new QValueAxis;
-    yd->setTitleText(QStringLiteral("20 °C介质损耗 %1（%）").arg(dName));
-    yd->setLabelFormat(QStringLiteral("%.3f"));
-    const double top = std::max(dHigh, 0.0) * 1.25;
-    yd->setRange(std::min(dLow * 1.25, 0.0), top > 0 ? top : 0.1);
-    yd->applyNiceNumbers();
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(yc, Qt::AlignLeft);
-    chart->addAxis(yd, Qt::AlignRight);
-    cap->attachAxis(x);
-    cap->attachAxis(yc);
-    df->attachAxis(x);
-    df->attachAxis(yd);
+    AttachTrendAxes(chart, x, cap, cLow, cHigh,
+                    QStringLiteral("电容量 %1（%2）").arg(cName, TrendUnit_), df, dLow, dHigh,
+                    QStringLiteral("20 °C介质损耗 %1（%）").arg(dName));
     chart->setTitle(QStringLiteral("%1　%2 %3/%4　按试验温度")
                         .arg(Shortened(specimen, 40), ModeText(s.WiringMode), cName, dName));
     const std::size_t without =

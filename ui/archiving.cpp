@@ -28,10 +28,6 @@ QLabel* Caption(const QString& text, QWidget* parent, int x, int y) {
     return l;
 }
 
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 } // namespace
 
 QWidget* TfrmDielmon::BuildConditions() {

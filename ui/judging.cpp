@@ -1,4 +1,5 @@
 #include "judging.h"
+#include "qtgbk.h"
 
 #include "assess/library.h"
 #include "core/json.h"
@@ -9,14 +10,6 @@
 namespace dielmon {
 
 namespace {
-
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString Html(const std::string& text) {
-    return Utf8(text).toHtmlEscaped();
-}
 
 QString Percent(const std::optional<double>& v) {
     return v ? Utf8(JsonNumber(*v, 4)) + QStringLiteral(" %") : QStringLiteral("—");

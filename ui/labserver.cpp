@@ -18,10 +18,6 @@ namespace dielmon {
 
 namespace {
 
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QString WallText(TimePoint t, const QString& format) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
     return QDateTime::fromMSecsSinceEpoch(ms.count()).toString(format);

@@ -1,4 +1,5 @@
-// The edge between the core's GBK bytes and Qt's Unicode strings.
+// The edge between the layers' byte strings and Qt's Unicode strings: the core's GBK texts, and
+// the archive's and the assessment's UTF-8.
 #pragma once
 
 #include "core/gbk.h"
@@ -13,6 +14,13 @@ inline QString Q(const std::string& gbk) {
 }
 inline std::string G(const QString& text) {
     return Utf8ToGbk(text.toStdString());
+}
+inline QString Utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+// UTF-8 text for rich text, its markup characters escaped.
+inline QString Html(const std::string& text) {
+    return Utf8(text).toHtmlEscaped();
 }
 
 } // namespace dielmon

@@ -1,8 +1,10 @@
 #include "specimenreport.h"
+#include "qtgbk.h"
 
 #include "core/json.h"
 #include "judging.h"
 #include "report.h"
+#include "trendaxes.h"
 
 #include <QChart>
 #include <QChartView>
@@ -22,14 +24,6 @@
 namespace dielmon {
 
 namespace {
-
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString Html(const std::string& text) {
-    return Utf8(text).toHtmlEscaped();
-}
 
 QString Number(const std::optional<double>& v, int digits = 4) {
     return v ? Utf8(JsonNumber(*v, digits)) : QString();
@@ -197,7 +191,7 @@ QImage SpecimenTrendImage(const assess::SpecimenReport& r, const QSize& size) {
                          : largest < 1e-6 ? QStringLiteral("nF")
                                           : QStringLiteral("µF");
     qint64 tLow = 0, tHigh = 0;
-    double cLow = 0, cHigh = 0, dHigh = 0;
+    double cLow = 0, cHigh = 0, dLow = 0, dHigh = 0;
     int dated = 0;
     for (const assess::DatePoint& p : points->second) {
         const QDateTime when = QDateTime::fromString(Utf8(p.Measured), Qt::ISODate);
@@ -214,6 +208,7 @@ QImage SpecimenTrendImage(const assess::SpecimenReport& r, const QSize& size) {
             cap->append(static_cast<double>(ms), c);
         }
         if (p.Df20) {
+            dLow = std::min(dLow, *p.Df20);
             dHigh = std::max(dHigh, *p.Df20);
             df->append(static_cast<double>(ms), *p.Df20);
         }
@@ -241,23 +236,8 @@ QImage SpecimenTrendImage(const assess::SpecimenReport& r, const QSize& size) {
     x->setRange(QDateTime::fromMSecsSinceEpoch(tLow - pad),
                 QDateTime::fromMSecsSinceEpoch(tHigh + pad));
     x->setTickCount(5);
-    auto* yc = new QValueAxis;
-    yc->setTitleText(QStringLiteral("电容量（%1）").arg(unit));
-    const double middle = (cLow + cHigh) / 2;
-    const double half = std::max({(cHigh - cLow) / 2 * 1.2, std::abs(middle) * 0.01, 1e-6});
-    yc->setRange(middle - half, middle + half);
-    yc->applyNiceNumbers();
-    auto* yd = new QValueAxis;
-    yd->setTitleText(QStringLiteral("20 °C介质损耗（%）"));
-    yd->setRange(0, dHigh > 0 ? dHigh * 1.25 : 0.1);
-    yd->applyNiceNumbers();
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(yc, Qt::AlignLeft);
-    chart->addAxis(yd, Qt::AlignRight);
-    cap->attachAxis(x);
-    cap->attachAxis(yc);
-    df->attachAxis(x);
-    df->attachAxis(yd);
+    AttachTrendAxes(chart, x, cap, cLow, cHigh, QStringLiteral("电容量（%1）").arg(unit), df, dLow,
+                    dHigh, QStringLiteral("20 °C介质损耗（%）"));
     QChartView view(chart);
     view.setRenderHint(QPainter::Antialiasing);
     view.resize(size);
