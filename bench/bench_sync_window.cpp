@@ -26,9 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <netinet/in.h>
 #include <random>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace dielmon;
@@ -37,24 +35,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kPushed = 10000;
-
-// A port on the loopback that takes connections and never says a word.
-struct SilentPort {
-    SilentPort() {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(Fd, 64) == 0 &&
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &size) == 0) {
-            Port = ntohs(a.sin_port);
-        }
-    }
-    ~SilentPort() { ::close(Fd); }
-    int Fd = -1;
-    int Port = 0;
-};
 
 struct Latency {
     std::vector<double> p50s, p99s;
@@ -143,9 +123,9 @@ int main(int argc, char** argv) {
     Latency none, unreachable, syncing;
     std::int64_t attempts = 0, syncs = 0, pushed = 0;
     double runningShare = 0;
-    const SilentPort silent;
+    const test::SilentServer silent;
     const std::string nowhere =
-        "host=127.0.0.1 port=" + std::to_string(silent.Port) + " dbname=lab connect_timeout=2";
+        "host=127.0.0.1 port=" + std::to_string(silent.Port()) + " dbname=lab connect_timeout=2";
     std::size_t nextDatabase = 0;
     for (int r = 0; r < runs; ++r) {
         lab.SetServer("");

@@ -8,8 +8,6 @@
 
 #include "core/resultfile.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -59,30 +57,6 @@ void ExpectOk(const SyncReport& r) {
     EXPECT_TRUE(r.Ok()) << r.Error;
     EXPECT_TRUE(r.Reached);
 }
-
-// A TCP port that takes connections and never says a word: a server that hangs.
-class SilentListener {
-public:
-    SilentListener() {
-        Fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (::bind(Fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(Fd_, 8) == 0 &&
-            ::getsockname(Fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0) {
-            Port_ = ntohs(a.sin_port);
-        }
-    }
-    ~SilentListener() { ::close(Fd_); }
-    std::string ConnectionString() const {
-        return "host=127.0.0.1 port=" + std::to_string(Port_) + " dbname=lab user=tester";
-    }
-
-private:
-    int Fd_ = -1;
-    int Port_ = 0;
-};
 
 } // namespace
 
@@ -399,7 +373,7 @@ TEST_F(Lab, AConnectionTestSaysWhatWentWrongInChinese) {
     ::setenv("PGPASSFILE", passfile.c_str(), 1);
     Limits quick;
     quick.Connect = std::chrono::milliseconds(500);
-    SilentListener hanging;
+    dielmon::test::SilentServer hanging;
     const struct {
         std::string server;
         Failure kind;

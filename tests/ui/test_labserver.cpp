@@ -15,8 +15,6 @@
 
 #include <QLabel>
 #include <QTableView>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace dielmon;
@@ -63,24 +61,6 @@ std::string StripText(const TfrmArchive& w) {
     return w.Lbl_SyncState->text().toStdString();
 }
 
-// A port on the loopback that takes connections and never answers: a server hanging.
-struct SilentPort {
-    SilentPort() {
-        Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (::bind(Fd, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(Fd, 8) == 0 &&
-            ::getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &size) == 0) {
-            Port = ntohs(a.sin_port);
-        }
-    }
-    ~SilentPort() { ::close(Fd); }
-    int Fd = -1;
-    int Port = 0;
-};
-
 } // namespace
 
 TEST_F(LabWindow, TheDialogTestsTheServerWithoutHoldingTheWindowAndNeverKeepsAPassword) {
@@ -121,13 +101,13 @@ TEST_F(LabWindow, TheDialogTestsTheServerWithoutHoldingTheWindowAndNeverKeepsAPa
 
     // A server that takes the connection and says nothing: the window's events go on all the
     // while the test waits.
-    SilentPort silent;
-    ASSERT_GT(silent.Port, 0);
+    SilentServer silent;
+    ASSERT_GT(silent.Port(), 0);
     int ticks = 0;
     QTimer beat;
     QObject::connect(&beat, &QTimer::timeout, [&] { ++ticks; });
     beat.start(20);
-    const QString hung = test("host=127.0.0.1 port=" + std::to_string(silent.Port) +
+    const QString hung = test("host=127.0.0.1 port=" + std::to_string(silent.Port()) +
                               " dbname=lab connect_timeout=2");
     beat.stop();
     EXPECT_TRUE(hung.startsWith(QStringLiteral("连接失败"))) << hung.toStdString();

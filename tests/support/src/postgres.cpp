@@ -2,6 +2,10 @@
 
 #include <libpq-fe.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -270,6 +274,35 @@ std::string PostgresServer::NewDatabase(const std::string& owner) {
 PostgresServer& SharedPostgres() {
     static PostgresServer server;
     return server;
+}
+
+SilentServer::SilentServer() {
+    Fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (Fd_ >= 0 && ::bind(Fd_, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
+        ::listen(Fd_, 64) == 0 && ::getsockname(Fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0) {
+        Port_ = ntohs(a.sin_port);
+    }
+}
+
+SilentServer::~SilentServer() {
+    if (Fd_ >= 0) {
+        ::close(Fd_);
+    }
+}
+
+std::string SilentServer::ConnectionString(const std::string& extra) const {
+    std::string s = "host=127.0.0.1 port=";
+    s += std::to_string(Port_);
+    s += " dbname=lab user=tester";
+    if (!extra.empty()) {
+        s += ' ';
+        s += extra;
+    }
+    return s;
 }
 
 } // namespace dielmon::test

@@ -65,4 +65,21 @@ private:
 // The one server of this test program, started on first use, stopped at its exit.
 PostgresServer& SharedPostgres();
 
+// A TCP port on the loopback that takes connections and never says a word: a server that
+// hangs. Port() is 0 when none could be had.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int Port() const { return Port_; }
+    // A connection string to it ("host=127.0.0.1 port=N dbname=lab user=tester") and `extra`.
+    std::string ConnectionString(const std::string& extra = "") const;
+
+private:
+    int Fd_ = -1;
+    int Port_ = 0;
+};
+
 } // namespace dielmon::test
