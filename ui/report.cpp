@@ -269,8 +269,8 @@ PrintOutcome PrintReport(const std::string& title, const std::string& body,
     return PrintReportOn(printer, title, body, details);
 }
 
-bool SaveReportPdf(const QString& path, const ResultTexts& texts) {
-    // Written beside the target and renamed at the end: a failed save leaves no half file.
+bool SavePdf(const QString& path, const QString& title, int dpi,
+             const std::function<bool(QPagedPaintDevice&)>& paint) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
@@ -278,16 +278,21 @@ bool SaveReportPdf(const QString& path, const ResultTexts& texts) {
     bool painted = false;
     {
         QPdfWriter writer(&file);
-        writer.setResolution(kPdfResolution);
-        writer.setTitle(Q(texts::kReportHeading));
+        writer.setResolution(dpi);
+        writer.setTitle(title);
         writer.setCreator(QStringLiteral("dielmon"));
-        painted = PaintReport(writer, texts);
+        painted = paint(writer);
     }
     if (!painted) {
         file.cancelWriting();
         return false;
     }
     return file.commit();
+}
+
+bool SaveReportPdf(const QString& path, const ResultTexts& texts) {
+    return SavePdf(path, Q(texts::kReportHeading), kPdfResolution,
+                   [&](QPagedPaintDevice& device) { return PaintReport(device, texts); });
 }
 
 } // namespace dielmon

@@ -7,6 +7,7 @@
 
 #include <QFont>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,12 @@ PrintOutcome PrintReportOn(QPrinter& printer, const std::string& title, const st
 // The same report as a PDF file at 1200 dpi. False when the file cannot be written; a file
 // that was there before is then left as it was.
 bool SaveReportPdf(const QString& path, const ResultTexts& texts);
+
+// A PDF file painted by `paint` at `dpi` with the document's title. Written beside the target
+// and renamed at the end: false when the file cannot be written or painted on, and a file that
+// was there before is then left as it was.
+bool SavePdf(const QString& path, const QString& title, int dpi,
+             const std::function<bool(QPagedPaintDevice&)>& paint);
 
 // The face of the report: 宋体 (or what stands in for it here) at the given point size.
 QFont ReportFont(int pointSize);

@@ -14,7 +14,6 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QValueAxis>
 #include <QVariant>
@@ -263,23 +262,8 @@ bool PaintSpecimenReport(QPagedPaintDevice& device, const assess::SpecimenReport
 }
 
 bool SaveSpecimenReportPdf(const QString& path, const assess::SpecimenReport& r) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    bool painted = false;
-    {
-        QPdfWriter writer(&file);
-        writer.setResolution(kPdfResolution);
-        writer.setTitle(QStringLiteral("试品介质损耗试验报告"));
-        writer.setCreator(QStringLiteral("dielmon"));
-        painted = PaintSpecimenReport(writer, r);
-    }
-    if (!painted) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return SavePdf(path, QStringLiteral("试品介质损耗试验报告"), kPdfResolution,
+                   [&](QPagedPaintDevice& device) { return PaintSpecimenReport(device, r); });
 }
 
 } // namespace dielmon
